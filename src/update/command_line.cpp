@@ -19,7 +19,9 @@ size_t DecimalDigits(uint32_t value) {
     return digits;
 }
 
-bool FitsPathField(const std::wstring& argument) { return argument.size() < kPathCapacity; }
+bool FitsPathField(const std::wstring& argument) {
+    return argument.size() < kPathCapacity;
+}
 
 // A quote would end the archive tool's quoted argument early and let the rest become options;
 // a trailing backslash would escape the closing quote.

@@ -1,13 +1,138 @@
 #include "update/worker.h"
 
+#include <shellapi.h>
+
+#include "tools/archive_tool.h"
+#include "tools/directory_tree.h"
 #include "tools/unique_handle.h"
+#include "update/install_progress.h"
 #include "update/roaming_folder.h"
+#include "update/settings.h"
+#include "update/working_paths.h"
+
+namespace {
+
+constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
+constexpr wchar_t kIncompleteInstall[] =
+    L"Some files could not be installed. Close the game and try again.";
+
+void WaitForClient(int32_t clientPid) {
+    UniqueHandle client(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(clientPid)));
+    if (client) {
+        WaitForSingleObject(client.Get(), INFINITE);
+    } else {
+        Sleep(500);
+    }
+}
+
+// Copies the update over the installation; returns how many files could not be installed.
+int InstallFiles(const std::wstring& extractionRoot, const std::wstring& installDir,
+                 ProgressState& progress) {
+    const int total = CountFiles(extractionRoot);
+    int copied = 0;
+    return CopyTree(extractionRoot, installDir, [&progress, &copied, total] {
+        ++copied;
+        SetProgress(progress, InstallPercent(copied, total));
+    });
+}
+
+// The launcher reads the current version file; only a complete install may advance it.
+void PromoteVersionFile(const WorkingPaths& paths) {
+    if (GetFileAttributesW(paths.pendingVersionFile) == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    DeleteFileW(paths.currentVersionFile);
+    MoveFileExW(paths.pendingVersionFile, paths.currentVersionFile, MOVEFILE_REPLACE_EXISTING);
+}
+
+void LaunchClient(const UpdateJob& job) {
+    SHELLEXECUTEINFOW launch = {};
+    launch.cbSize = sizeof(launch);
+    launch.lpVerb = L"open";
+    launch.lpFile = job.exeName;
+    launch.lpDirectory = job.installDir;
+    launch.nShow = SW_SHOWNORMAL;
+    ShellExecuteExW(&launch);
+}
+
+// The job is freed and the window left open showing why; the worker then ends.
+DWORD Fail(std::unique_ptr<UpdateJob> job, ProgressState& progress, const wchar_t* message) {
+    ReportFailure(progress, message);
+    job.reset();
+    MarkWorkerEnded(progress);
+    return 1;
+}
+
+}  // namespace
 
 DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
                 const std::wstring& roamingFolder) {
-    (void)roamingFolder;
+    const WorkingPaths paths = FormWorkingPaths(*job);
+
+    SetStatus(progress, L"Waiting for client to close...");
+    SetProgress(progress, 2);
+    WaitForClient(job->clientPid);
+    SetProgress(progress, 8);
+
+    const ExtractionOutcome extraction = RunExtractionStage(*job, paths.extractionDir, progress);
+    if (extraction.failureMessage != nullptr) {
+        return Fail(std::move(job), progress, extraction.failureMessage);
+    }
+
+    // The player closed the window while we waited or extracted: nothing has been changed yet,
+    // and from here on nothing may be, because the process is about to end.
+    if (!TryEnterProtectedPhase(progress)) {
+        job.reset();
+        return 1;
+    }
+
+    SetStatus(progress, L"Backing up settings...");
+    if (!BackupSettings(*job)) {
+        DeleteTree(paths.backupDir);  // the originals are untouched, so the partial copy can go
+        return Fail(std::move(job), progress, kBackupFailure);
+    }
+    SetProgress(progress, 55);
+
+    SetStatus(progress, L"Installing files...");
+    const int notInstalled = InstallFiles(extraction.extractionRoot, job->installDir, progress);
+    SetProgress(progress, 90);
+
+    SetStatus(progress, L"Restoring settings...");
+    const bool restored = RestoreSettings(*job, roamingFolder);
+    SetProgress(progress, 95);
+
+    // A backup that could not be fully put back holds the player's only copy of some file.
+    if (restored) {
+        DeleteInterruptedBackups(*job);
+    }
+    if (notInstalled > 0) {
+        // Not promoted and not launched, so the launcher still offers this update; the archive
+        // and the extracted files stay for the next attempt.
+        if (restored) {
+            DeleteTree(paths.backupDir);
+        }
+        return Fail(std::move(job), progress, kIncompleteInstall);
+    }
+
+    SetStatus(progress, L"Cleaning up...");
+    DeleteFileW(job->archivePath);
+    DeleteTree(paths.extractionDir);
+    if (restored) {
+        DeleteTree(paths.backupDir);
+    }
+    PromoteVersionFile(paths);
+    SetProgress(progress, 100);
+
+    SetStatus(progress, L"Launching Norvane...");
+    Sleep(500);
+    LaunchClient(*job);
+    Sleep(300);
+
     job.reset();
     MarkWorkerEnded(progress);
+    if (progress.window != nullptr) {
+        PostMessageW(progress.window, kCloseRequest, 0, 0);
+    }
     return 0;
 }
 

@@ -7,7 +7,7 @@
 namespace {
 
 class ProgressStateTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { InitializeCriticalSection(&state.lock); }
     void TearDown() override {
         if (window != nullptr) {

@@ -102,7 +102,9 @@ std::optional<MessageBoxText> WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
     return MessageBoxText{WindowText(box), text, box};
 }
 
-void DismissMessageBox(HWND box) { PostMessageW(box, WM_COMMAND, IDOK, 0); }
+void DismissMessageBox(HWND box) {
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+}
 
 void PressKey(HWND window, WPARAM virtualKey) {
     PostMessageW(window, WM_KEYDOWN, virtualKey, 1);

@@ -30,7 +30,9 @@ ScratchFolder::ScratchFolder() {
     MakeDirectories(path_);
 }
 
-ScratchFolder::~ScratchFolder() { RemoveTreeForTests(path_); }
+ScratchFolder::~ScratchFolder() {
+    RemoveTreeForTests(path_);
+}
 
 void MakeDirectories(const std::wstring& path) {
     if (path.empty() || IsDirectory(path)) {
@@ -116,14 +118,16 @@ std::wstring UpdaterExePath() {
     return ParentOf(TestProgramFolder()) + L"\\mossharbor-updater.exe";
 }
 
-std::wstring UpdaterUnderTestExePath() { return TestProgramPath(L"mossharbor-updater-under-test.exe"); }
+std::wstring UpdaterUnderTestExePath() {
+    return TestProgramPath(L"mossharbor-updater-under-test.exe");
+}
 
 std::wstring Widen(const std::string& text) {
     if (text.empty()) {
         return {};
     }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<size_t>(length), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
                         length);

@@ -5,7 +5,7 @@
 
 // A fresh, empty folder below the system's temporary folder, removed again at destruction.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     ScratchFolder(const ScratchFolder&) = delete;
@@ -15,7 +15,7 @@ public:
     // Path of a name below the folder, joined with one backslash.
     std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
 
-private:
+  private:
     std::wstring path_;
 };
 
