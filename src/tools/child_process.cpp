@@ -1,3 +1,78 @@
 #include "tools/child_process.h"
 
-int RunProcess(const wchar_t*, LineCallback) { return -1; }
+#include <windows.h>
+
+#include <string>
+
+#include "tools/line_splitter.h"
+#include "tools/unique_handle.h"
+
+namespace {
+
+// One byte short of the buffer, so a terminating zero always fits behind what was read.
+constexpr DWORD kReadSize = 511;
+
+// Returns once every holder of the write end has closed it: the child, and anything the child
+// handed it on to. A failed read counts as the end too.
+void ReadLinesToEnd(HANDLE readEnd, const LineCallback& onLine) {
+    char buffer[kReadSize + 1];
+    LineSplitter splitter;
+    DWORD count = 0;
+    while (ReadFile(readEnd, buffer, kReadSize, &count, nullptr) && count > 0) {
+        SplitLines(splitter, buffer, count, onLine);
+    }
+    FinishLines(splitter, onLine);
+}
+
+}  // namespace
+
+int RunProcess(const wchar_t* commandLine, LineCallback onLine) {
+    const bool capture = static_cast<bool>(onLine);
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+    if (capture) {
+        SECURITY_ATTRIBUTES inheritable = {};
+        inheritable.nLength = sizeof(inheritable);
+        inheritable.bInheritHandle = TRUE;
+        if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), &inheritable, 0)) {
+            return -1;
+        }
+        // A child holding the read end would keep the pipe from ever reporting its end.
+        SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+    }
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    if (capture) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd.Get();
+        startup.hStdError = writeEnd.Get();
+    }
+    PROCESS_INFORMATION started = {};
+
+    // CreateProcessW may write into the command line it is given.
+    std::wstring writableCommandLine = commandLine;
+    const BOOL created = CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr,
+                                        capture ? TRUE : FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                                        &startup, &started);
+    // From here only the child holds a write end, so reading ends when the child lets go.
+    writeEnd.Reset();
+    if (!created) {
+        return -1;
+    }
+    UniqueHandle process(started.hProcess);
+    UniqueHandle thread(started.hThread);
+
+    if (capture) {
+        // Read before waiting: a child filling the pipe would otherwise never end.
+        ReadLinesToEnd(readEnd.Get(), onLine);
+        readEnd.Reset();
+    }
+
+    WaitForSingleObject(process.Get(), INFINITE);
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.Get(), &exitCode)) {
+        return -1;
+    }
+    return static_cast<int>(exitCode);  // codes from 0x80000000 up come out negative
+}

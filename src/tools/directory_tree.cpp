@@ -1,5 +1,94 @@
 #include "tools/directory_tree.h"
 
-int CopyTree(const std::wstring&, const std::wstring&, FileCallback) { return 0; }
-int CountFiles(const std::wstring&) { return 0; }
-void DeleteTree(const std::wstring&) {}
+#include <windows.h>
+
+#include <utility>
+
+#include "tools/file_copy_retry.h"
+#include "tools/tree_entry.h"
+#include "tools/unique_handle.h"
+
+namespace {
+
+// Calls `visit(path, kind)` for every entry of `directory` in listing order. False when the
+// directory cannot be listed.
+template <typename Visit>
+bool ForEachEntry(const std::wstring& directory, Visit visit) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle listing(FindFirstFileW((directory + L"\\*").c_str(), &entry));
+    if (!listing) {
+        return false;
+    }
+    do {
+        if (!IsDotOrDotDot(entry.cFileName)) {
+            visit(std::wstring(entry.cFileName), ClassifyEntry(entry.dwFileAttributes));
+        }
+    } while (FindNextFileW(listing.Get(), &entry));
+    return true;
+}
+
+// Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole copy.
+int CopyTreeWithin(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
+                   RetryBudget& budget) {
+    CreateDirectoryW(destination.c_str(), nullptr);
+    int failed = 0;
+    ForEachEntry(source, [&](const std::wstring& name, EntryKind kind) {
+        const std::wstring from = source + L"\\" + name;
+        const std::wstring to = destination + L"\\" + name;
+        if (kind == EntryKind::kDirectory) {
+            failed += CopyTreeWithin(from, to, onFile, budget);
+        } else if (kind == EntryKind::kFile) {
+            if (!CopyFileRetryingWhileHeld(from, to, budget)) {
+                ++failed;
+            }
+            if (onFile) {
+                onFile();
+            }
+        }
+    });
+    return failed;
+}
+
+void DeleteEntries(const std::wstring& directory) {
+    ForEachEntry(directory, [&](const std::wstring& name, EntryKind kind) {
+        const std::wstring path = directory + L"\\" + name;
+        if (kind == EntryKind::kDirectory) {
+            DeleteEntries(path);
+        } else if (kind == EntryKind::kDirectoryLink) {
+            RemoveDirectoryW(path.c_str());  // the link itself, not what it points to
+        } else {
+            DeleteFileW(path.c_str());
+        }
+    });
+    RemoveDirectoryW(directory.c_str());
+}
+
+}  // namespace
+
+int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile) {
+    RetryBudget budget;
+    return CopyTreeWithin(source, destination, std::move(onFile), budget);
+}
+
+int CountFiles(const std::wstring& directory) {
+    int sum = 0;
+    const bool listed = ForEachEntry(directory, [&](const std::wstring& name, EntryKind kind) {
+        if (kind == EntryKind::kDirectory) {
+            sum += CountFiles(directory + L"\\" + name);
+        } else if (kind == EntryKind::kFile) {
+            ++sum;
+        }
+    });
+    return listed ? CountOfListedDirectory(sum) : 0;
+}
+
+void DeleteTree(const std::wstring& directory) {
+    // The caller may name a link itself; listing it would reach into the tree it points to.
+    const DWORD attributes = GetFileAttributesW(directory.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        ClassifyEntry(attributes) == EntryKind::kDirectoryLink) {
+        RemoveDirectoryW(directory.c_str());
+        return;
+    }
+    DeleteEntries(directory);
+}

@@ -8,10 +8,12 @@ using FileCallback = std::function<void()>;
 
 // Copies every file below `source` to the same relative path below `destination`, overwriting,
 // depth first in listing order. Creates `destination` (one level) first, even when `source`
-// is missing. Directory links are not followed. Returns how many files could not be copied.
+// is missing. Directory links are skipped. A file held by another process is retried for a
+// short while. Returns how many files could not be copied.
 int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile);
 
 // Files below `directory`, an empty directory counting 1; 0 when it cannot be listed.
+// Directory links are not counted.
 int CountFiles(const std::wstring& directory);
 
 // Removes `directory` and everything below it; a directory link is removed, not entered.

@@ -1,0 +1,57 @@
+#include "tools/file_copy_retry.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr DWORD kFirstPauseMs = 50;
+constexpr int kLongestDoubling = 5;  // 50 ms doubled up to 1.6 s
+
+}  // namespace
+
+bool IsHeldByAnotherProcess(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs) {
+    if (failedAttempts < 1 || filePausedMs >= kFileRetryLimitMs ||
+        treePausedMs >= kTreeRetryLimitMs) {
+        return 0;
+    }
+    const DWORD grown = kFirstPauseMs << std::min(failedAttempts - 1, kLongestDoubling);
+    return std::min({grown, kFileRetryLimitMs - filePausedMs, kTreeRetryLimitMs - treePausedMs});
+}
+
+bool RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
+                    RetryBudget& budget) {
+    DWORD filePausedMs = 0;
+    for (int failedAttempts = 1;; ++failedAttempts) {
+        const DWORD error = attempt();
+        if (error == ERROR_SUCCESS) {
+            return true;
+        }
+        if (!IsHeldByAnotherProcess(error)) {
+            return false;
+        }
+        const DWORD pauseMs = NextRetryPause(failedAttempts, filePausedMs, budget.pausedMs);
+        if (pauseMs == 0) {
+            return false;
+        }
+        pause(pauseMs);
+        filePausedMs += pauseMs;
+        budget.pausedMs += pauseMs;
+    }
+}
+
+bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
+                               RetryBudget& budget) {
+    const auto attempt = [&] {
+        if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
+            return static_cast<DWORD>(ERROR_SUCCESS);
+        }
+        const DWORD error = GetLastError();
+        return error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_GEN_FAILURE) : error;
+    };
+    return RetryWhileHeld(
+        attempt, [](DWORD ms) { Sleep(ms); }, budget);
+}

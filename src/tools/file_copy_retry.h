@@ -1,0 +1,32 @@
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// Right after a game exits, scanners and indexers often hold its files for a moment. A copy that
+// runs into such a hold is tried again after growing pauses, within these limits.
+inline constexpr DWORD kFileRetryLimitMs = 2000;
+inline constexpr DWORD kTreeRetryLimitMs = 20000;
+
+// Time spent pausing for held files during one whole tree copy, shared by all its levels.
+struct RetryBudget {
+    DWORD pausedMs = 0;
+};
+
+// Only a hold by another process goes away by itself; every other failure is final.
+bool IsHeldByAnotherProcess(DWORD error);
+
+// The pause before the next attempt at one file after `failedAttempts` failures, given what this
+// file and the whole copy have paused so far; 0 means give up.
+DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs);
+
+// Calls `attempt` (0 on success, otherwise the error) until it succeeds, fails with an error
+// that is not a hold, or the limits are used up. `pause` waits the given milliseconds.
+bool RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
+                    RetryBudget& budget);
+
+// CopyFileW, overwriting, retried while the source or destination is held.
+bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
+                               RetryBudget& budget);

@@ -1,0 +1,19 @@
+#include "tools/tree_entry.h"
+
+#include <cwchar>
+
+bool IsDotOrDotDot(const wchar_t* name) {
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
+}
+
+EntryKind ClassifyEntry(DWORD attributes) {
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return EntryKind::kFile;
+    }
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::kDirectoryLink
+                                                       : EntryKind::kDirectory;
+}
+
+int CountOfListedDirectory(int entriesBelow) {
+    return entriesBelow > 0 ? entriesBelow : 1;
+}
