@@ -63,5 +63,5 @@ int wmain(int argc, wchar_t** argv) {
             exitCode = std::wcstoul(step + 5, nullptr, 0);
         }
     }
-    ExitProcess(static_cast<UINT>(exitCode));
+    return static_cast<int>(exitCode);  // all 32 bits reach the parent
 }

@@ -2,6 +2,7 @@
 // handles, then exits at once with code 7 while the grandchild keeps running.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -10,7 +11,7 @@ namespace {
 std::wstring RestOfCommandLine() {
     const wchar_t* rest = GetCommandLineW();
     if (*rest == L'"') {
-        rest = wcschr(rest + 1, L'"');
+        rest = std::wcschr(rest + 1, L'"');
         rest = rest ? rest + 1 : L"";
     } else {
         while (*rest && *rest != L' ' && *rest != L'\t') {

@@ -2,6 +2,7 @@
 // inherited. Exits with 0 when the event could be signalled, 1 otherwise.
 #include <windows.h>
 
+#include <cstdint>
 #include <cwchar>
 
 int wmain(int argc, wchar_t** argv) {

@@ -11,6 +11,9 @@
 
 namespace {
 
+// Lets an account without the privilege make a symbolic link when developer mode is on.
+constexpr DWORD kAllowUnprivilegedCreate = 0x2;
+
 bool IsDirectoryLink(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -66,7 +69,7 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
 }  // namespace
 
 LinkKind MakeDirectoryLink(const std::wstring& link, const std::wstring& target) {
-    const DWORD flags = SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE;
+    const DWORD flags = SYMBOLIC_LINK_FLAG_DIRECTORY | kAllowUnprivilegedCreate;
     if (CreateSymbolicLinkW(link.c_str(), target.c_str(), flags) && IsDirectoryLink(link)) {
         return LinkKind::kSymbolicLink;
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -43,13 +44,12 @@ TEST(CopyRetrySchedule, TreeLimitCutsTheLastFileShort) {
 
 struct FakeCopy {
     std::vector<DWORD> results;  // one per attempt; the last one repeats
-    int attempts = 0;
+    size_t attempts = 0;
     DWORD paused = 0;
 
     bool Run(RetryBudget& budget) {
-        return RetryWhileHeld(
-            [&] { return results[std::min<size_t>(attempts++, results.size() - 1)]; },
-            [&](DWORD ms) { paused += ms; }, budget);
+        return RetryWhileHeld([&] { return results[std::min(attempts++, results.size() - 1)]; },
+                              [&](DWORD ms) { paused += ms; }, budget);
     }
 };
 
@@ -57,16 +57,16 @@ TEST(RetryWhileHeld, RetriesOnlySharingAndLockViolations) {
     RetryBudget budget;
     FakeCopy denied{{ERROR_ACCESS_DENIED}};
     EXPECT_FALSE(denied.Run(budget));
-    EXPECT_EQ(denied.attempts, 1);
+    EXPECT_EQ(denied.attempts, 1u);
 
     FakeCopy released{{ERROR_SHARING_VIOLATION, ERROR_LOCK_VIOLATION, ERROR_SUCCESS}};
     EXPECT_TRUE(released.Run(budget));
-    EXPECT_EQ(released.attempts, 3);
+    EXPECT_EQ(released.attempts, 3u);
     EXPECT_EQ(budget.pausedMs, released.paused);
 
     FakeCopy heldThenDenied{{ERROR_SHARING_VIOLATION, ERROR_PATH_NOT_FOUND, ERROR_SUCCESS}};
     EXPECT_FALSE(heldThenDenied.Run(budget));
-    EXPECT_EQ(heldThenDenied.attempts, 2);
+    EXPECT_EQ(heldThenDenied.attempts, 2u);
 }
 
 TEST(RetryWhileHeld, HeldFilesShareOneBudgetPerTree) {
@@ -78,7 +78,7 @@ TEST(RetryWhileHeld, HeldFilesShareOneBudgetPerTree) {
     }
     FakeCopy afterBudget{{ERROR_SHARING_VIOLATION, ERROR_SUCCESS}};
     EXPECT_FALSE(afterBudget.Run(budget));
-    EXPECT_EQ(afterBudget.attempts, 1);
+    EXPECT_EQ(afterBudget.attempts, 1u);
     EXPECT_EQ(budget.pausedMs, kTreeRetryLimitMs);
 }
 
