@@ -37,7 +37,7 @@ int RunProcess(const wchar_t* commandLine, LineCallback onLine) {
         if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), &inheritable, 0)) {
             return -1;
         }
-        // A child holding the read end would keep the pipe from ever reporting its end.
+        // The child only writes; a read end inside it could take output meant for this reader.
         SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
     }
 
