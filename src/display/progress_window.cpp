@@ -40,7 +40,7 @@ void CloseIfAllowed(HWND window) {
 
 LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (IsTaskbarButtonCreatedMessage(message)) {
-        AttachTaskbarProgress(window);
+        AttachTaskbarProgress(window, Progress());
         return 0;
     }
     switch (message) {

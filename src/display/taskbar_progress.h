@@ -5,8 +5,11 @@
 #include "display/progress_state.h"
 
 // The taskbar button mirrors the bar, like the progress dialogs players know from Windows.
-// Every call is a no-op where the taskbar interface is unavailable.
+// Main thread only, with COM initialised there. Every call is a no-op where the taskbar
+// interface is unavailable.
 bool IsTaskbarButtonCreatedMessage(UINT message);
-void AttachTaskbarProgress(HWND window);
+// Called when the button exists (again, after the shell restarts); shows the current state.
+void AttachTaskbarProgress(HWND window, const ProgressState& state);
 void UpdateTaskbarProgress(HWND window, const ProgressState& state);
+// Releases the interface; called before the window goes.
 void DetachTaskbarProgress();

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "display/com_apartment.h"
 #include "display/progress_state.h"
 #include "display/progress_window.h"
 #include "update/command_line.h"
@@ -15,6 +16,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         return 1;
     }
 
+    const ComApartment com;
     const HWND window = CreateProgressWindow(instance);
     progress.window = window;
     if (window == nullptr) {
