@@ -1,0 +1,110 @@
+#!/bin/sh
+# Saves a PNG of the progress window, run for real under Wine on a virtual X server.
+#
+# Usage: scripts/screenshot.sh STATE OUTPUT.png [BUILD_DIR]
+#   waiting                    the updater waiting for a client that never exits (2 %)
+#   failed                     the updater on an installation without an "update" folder:
+#                              "Failed to create extraction directory." at 8 %
+#   preview:PERCENT:STATUS     the window frozen at any percentage and status text
+#   preview-failed:PERCENT:STATUS   the same in the failure state
+# BUILD_DIR defaults to build/mingw and must hold a finished build. Its prefix for this script,
+# BUILD_DIR/wineprefix-x11, keeps Wine's X11 driver so the window has real pixels.
+set -eu
+
+if [ $# -lt 2 ]; then
+    sed -n '4,11p' "$0" >&2
+    exit 2
+fi
+state=$1
+output=$2
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${3:-$root/build/mingw}" && pwd)
+bin=$build/bin
+settle=${SCREENSHOT_SETTLE_SECONDS:-4}
+
+for tool in Xvfb import wine wineserver; do
+    command -v "$tool" >/dev/null 2>&1 || {
+        echo "$tool is missing: run scripts/install-packages.sh" >&2
+        exit 1
+    }
+done
+for exe in "$bin/mossharbor-updater.exe" "$bin/tests/waiting-client.exe" \
+           "$bin/tests/progress-preview.exe"; do
+    [ -f "$exe" ] || { echo "$exe is missing: build first" >&2; exit 1; }
+done
+
+# A display number nobody uses.
+display=90
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+    display=$((display + 1))
+done
+
+export WINEPREFIX="$build/wineprefix-x11"
+export WINEDEBUG=-all
+export WINEPATH="$bin/tar-stand-in"
+export DISPLAY=":$display"
+scratch=$(mktemp -d)
+xvfb_pid=""
+
+cleanup() {
+    wineserver -k 2>/dev/null || true
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+Xvfb "$DISPLAY" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+tries=0
+until [ -e "/tmp/.X11-unix/X$display" ]; do
+    tries=$((tries + 1))
+    [ $tries -le 50 ] || { echo "Xvfb did not start" >&2; exit 1; }
+    sleep 0.1
+done
+
+"$root/scripts/make-wineprefix.sh" "$WINEPREFIX" x11
+
+windows_path() { echo "Z:$1" | tr / '\\'; }
+
+case $state in
+    waiting)
+        wine "$bin/tests/waiting-client.exe" >"$scratch/client-pid" 2>/dev/null &
+        tries=0
+        until [ -s "$scratch/client-pid" ]; do
+            tries=$((tries + 1))
+            [ $tries -le 100 ] || { echo "the client did not start" >&2; exit 1; }
+            sleep 0.1
+        done
+        client_pid=$(tr -d '\r\n' <"$scratch/client-pid")
+        mkdir -p "$scratch/install/update"
+        wine "$bin/mossharbor-updater.exe" "$client_pid" "$(windows_path "$scratch/update.tar")" \
+            "$(windows_path "$scratch/install")" Norvane.exe >/dev/null 2>&1 &
+        ;;
+    failed)
+        # No client to wait for, and no "update" folder to create the extraction folder in.
+        mkdir -p "$scratch/install"
+        wine "$bin/mossharbor-updater.exe" 99996 "$(windows_path "$scratch/update.tar")" \
+            "$(windows_path "$scratch/install")" Norvane.exe >/dev/null 2>&1 &
+        ;;
+    preview:* | preview-failed:*)
+        mode=running
+        case $state in preview-failed:*) mode=failed ;; esac
+        rest=${state#*:}
+        percent=${rest%%:*}
+        status=${rest#*:}
+        wine "$bin/tests/progress-preview.exe" "$percent" "$mode" "$status" >/dev/null 2>&1 &
+        ;;
+    *)
+        echo "unknown state: $state" >&2
+        exit 2
+        ;;
+esac
+
+# The 480 x 215 popup is centred on the 1280 x 720 screen.
+sleep "$settle"
+import -display "$DISPLAY" -window root -crop 480x215+400+252 +repage "$output"
+echo "Saved $output"
