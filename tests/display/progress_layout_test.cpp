@@ -29,31 +29,15 @@ TEST(ProgressLayoutTest, RectanglesFollowTheClientSize) {
     ExpectRect(layout.percentage, 406, 110, 476, 134);
     ExpectRect(layout.status, 40, 144, 440, 170);
     ExpectRect(layout.hint, 40, 193, 440, 211);
-
-    const ProgressLayout wider = ComputeProgressLayout(600, 300);
-    ExpectRect(wider.track, 40, 110, 520, 134);
-    ExpectRect(wider.percentage, 526, 110, 596, 134);
-    ExpectRect(wider.hint, 40, 278, 560, 296);
-}
-
-TEST(ProgressLayoutTest, FillWidthTakesTheProductFirstAndTruncates) {
-    EXPECT_EQ(BarFillWidth(480, 0), 0);
-    EXPECT_EQ(BarFillWidth(480, 1), 3);  // 3.6
-    EXPECT_EQ(BarFillWidth(480, 2), 7);  // 7.2
-    EXPECT_EQ(BarFillWidth(480, 8), 28);
-    EXPECT_EQ(BarFillWidth(480, 99), 356);
-    EXPECT_EQ(BarFillWidth(480, 100), 360);
+    // Product first, then truncation: 360 * 1 / 100 is 3, not 0.
+    EXPECT_EQ(BarFillWidth(480, 1), 3);
     EXPECT_EQ(BarFillWidth(220, 1), 1);
-    ExpectRect(BarFillRect(480, 50), 40, 110, 220, 134);
     ExpectRect(BarFillRect(480, 0), 40, 110, 40, 134);
 }
 
 TEST(ProgressColorsTest, GradientColumnsTruncateInSinglePrecision) {
-    // The strip of a 480-wide window.
-    ExpectColor(GradientColumnColor(kStripStartColor, kStripEndColor, 0, 480), 105, 190, 70);
+    // Falling channels drop below their start from the second column on.
     ExpectColor(GradientColumnColor(kStripStartColor, kStripEndColor, 1, 480), 105, 189, 69);
-    ExpectColor(GradientColumnColor(kStripStartColor, kStripEndColor, 240, 480), 167, 134, 57);
-    ExpectColor(GradientColumnColor(kStripStartColor, kStripEndColor, 478, 480), 229, 80, 45);
     ExpectColor(GradientColumnColor(kStripStartColor, kStripEndColor, 479, 480), 230, 80, 45);
     // A single column has t = 0, not a division by zero.
     ExpectColor(GradientColumnColor(kStripStartColor, kStripEndColor, 0, 1), 105, 190, 70);

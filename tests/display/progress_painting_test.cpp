@@ -150,7 +150,7 @@ TEST(ProgressPaintingTest, GradientOfOneColumnIsTheStartColour) {
     }
 }
 
-TEST(ProgressPaintingTest, FailureTurnsBarPercentageAndStatusRed) {
+TEST(ProgressPaintingTest, FailureTurnsBarPercentageAndStatusRedAndAddsTheHint) {
     const RenderedFrame frame = RenderFrame(30, true, L"Failed to create extraction directory.");
     EXPECT_EQ(FillLength(frame), 108);
     for (int x = 40; x < 148; ++x) {
@@ -169,14 +169,11 @@ TEST(ProgressPaintingTest, FailureTurnsBarPercentageAndStatusRed) {
     EXPECT_LE(hint.bounds.bottom, 211);
     EXPECT_GE(hint.bounds.left, 40);
     EXPECT_LT(hint.bounds.right, 240);  // left-aligned
-}
 
-TEST(ProgressPaintingTest, HintOnlyAfterAFailure) {
-    const RenderedFrame frame = RenderFrame(30, false, L"Extracting files...");
-    EXPECT_EQ(InkIn(frame, RECT{0, 171, 480, 215}).count, 0);
-    EXPECT_COLOR(InkIn(frame, kPercentRect).mainColor, kTitle);
-    EXPECT_COLOR(InkIn(frame, kStatusRect).mainColor, kGrey);
-    EXPECT_COLOR(frame.At(40, 120), kStripStart);
+    const RenderedFrame running = RenderFrame(30, false, L"Extracting files...");
+    EXPECT_EQ(InkIn(running, RECT{0, 171, 480, 215}).count, 0);
+    EXPECT_COLOR(InkIn(running, kPercentRect).mainColor, kTitle);
+    EXPECT_COLOR(InkIn(running, kStatusRect).mainColor, kGrey);
 }
 
 // Everything outside the text rectangles is exactly background, strip, track or fill.
@@ -204,25 +201,15 @@ TEST(ProgressPaintingTest, TextStaysInsideItsRectangles) {
         EXPECT_GT(InkIn(frame, kPercentRect).count, 0);
         EXPECT_GT(InkIn(frame, kStatusRect).count, 0);
     }
-    // The bare frame itself: background everywhere but strip and bar.
-    const RenderedFrame bare = RenderFrame(64, false, L"");
-    EXPECT_COLOR(bare.At(479, 4), kBackground);
-    EXPECT_COLOR(bare.At(0, 214), kBackground);
-    EXPECT_COLOR(bare.At(405, 120), kBackground);
-}
-
-TEST(ProgressPaintingTest, TitleLinesAreCentred) {
+    // Each title line is centred in its own rectangle: around x 240, rows 31 and 65.
     const RenderedFrame frame = RenderFrame(0, false, L"");
-    const Ink first = InkIn(frame, RECT{0, 10, 480, 44});
-    const Ink second = InkIn(frame, RECT{0, 52, 480, 86});
-    EXPECT_COLOR(first.mainColor, kTitle);
-    // Horizontally centred on 240; vertically around rows 31 and 65.
-    EXPECT_NEAR((first.bounds.left + first.bounds.right) / 2.0, 240.0, 3.0);
-    EXPECT_NEAR((second.bounds.left + second.bounds.right) / 2.0, 240.0, 3.0);
-    EXPECT_NEAR((first.bounds.top + first.bounds.bottom) / 2.0, 31.0, 6.0);
-    EXPECT_NEAR((second.bounds.top + second.bounds.bottom) / 2.0, 65.0, 6.0);
-    // The percentage starts at its rectangle's left edge.
-    EXPECT_LE(InkIn(frame, kPercentRect).bounds.left, 408);
+    for (const auto& [rect, middle] :
+         {std::pair{RECT{0, 10, 480, 44}, 31.0}, std::pair{RECT{0, 52, 480, 86}, 65.0}}) {
+        const Ink line = InkIn(frame, rect);
+        EXPECT_COLOR(line.mainColor, kTitle);
+        EXPECT_NEAR((line.bounds.left + line.bounds.right) / 2.0, 240.0, 3.0);
+        EXPECT_NEAR((line.bounds.top + line.bounds.bottom) / 2.0, middle, 6.0);
+    }
 }
 
 TEST(ProgressPaintingTest, LongStatusStaysOnOneLineAndEndsInAnEllipsis) {

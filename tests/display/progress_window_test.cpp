@@ -190,29 +190,17 @@ TEST_F(ProgressWindowTest, PaintCopiesTheComposedFrameIntoTheWindow) {
     EXPECT_EQ(shown.At(40, 120), RGB(230, 75, 45));
 }
 
-TEST_F(ProgressWindowTest, TaskbarButtonMessageIsRecognisedAndHarmless) {
+// Wine offers the taskbar interface as a stub; elsewhere it may be missing altogether.
+TEST_F(ProgressWindowTest, TaskbarButtonChangesNothingInTheWindow) {
     const UINT buttonCreated = RegisterWindowMessageW(L"TaskbarButtonCreated");
     EXPECT_TRUE(IsTaskbarButtonCreatedMessage(buttonCreated));
-    EXPECT_FALSE(IsTaskbarButtonCreatedMessage(kRepaintRequest));
-
-    // Without COM and with it: where the shell offers no taskbar the window goes on unchanged.
-    const auto exercise = [&] {
-        EXPECT_EQ(Send(buttonCreated), 0);
-        SetProgress(Progress(), 30);
-        Send(kRepaintRequest);
-        ReportFailure(Progress(), L"Failed to create extraction directory.");
-        Send(kRepaintRequest);
-        Send(buttonCreated);  // the shell restarted
-        EXPECT_TRUE(IsWindow(window));
-        DestroyWindow(window);  // releases the interface before COM goes
-        EXPECT_FALSE(IsWindow(window));
-    };
-    exercise();
-    window = CreateProgressWindow(GetModuleHandleW(nullptr));
-    {
-        const ComApartment com;
-        exercise();
-    }
+    const ComApartment com;
+    EXPECT_EQ(Send(buttonCreated), 0);
+    ReportFailure(Progress(), L"Failed to create extraction directory.");
+    Send(kRepaintRequest);
+    Send(buttonCreated);  // the shell restarted
+    EXPECT_TRUE(IsWindow(window));
+    DestroyWindow(window);  // releases the interface before COM goes
 }
 
 }  // namespace
