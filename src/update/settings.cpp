@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "tools/directory_tree.h"
+#include "tools/file_copy_retry.h"
 #include "tools/unique_handle.h"
 #include "update/working_paths.h"
 
@@ -15,9 +16,10 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// TODO(retry): switch to the tree operations' bounded retry once it is available.
+// The configuration is one file, so it gets one file's share of the retry for held files.
 bool CopyFileWithRetry(const std::wstring& from, const std::wstring& to) {
-    return CopyFileW(from.c_str(), to.c_str(), FALSE) != 0;
+    RetryBudget budget;
+    return CopyFileRetryingWhileHeld(from, to, budget);
 }
 
 std::wstring Join(const std::wstring& parent, const std::wstring& name) {

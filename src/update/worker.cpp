@@ -48,6 +48,9 @@ void PromoteVersionFile(const WorkingPaths& paths) {
 void LaunchClient(const UpdateJob& job) {
     SHELLEXECUTEINFOW launch = {};
     launch.cbSize = sizeof(launch);
+    // A client that cannot be started is not reported; without this flag the shell would show
+    // its own error box on the worker's thread and hold the window open until it is dismissed.
+    launch.fMask = SEE_MASK_FLAG_NO_UI;
     launch.lpVerb = L"open";
     launch.lpFile = job.exeName;
     launch.lpDirectory = job.installDir;

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "display/progress_state.h"
+#include "support/tar_writer.h"
+#include "support/test_files.h"
+#include "update/update_job.h"
+
+// One recorded change of the shared progress state, as the window would paint it.
+struct ProgressStep {
+    int percent;
+    std::wstring status;
+    bool failed;
+};
+
+// A sample installation in a scratch folder, an archive outside it, and a progress state that
+// records every change the worker makes.
+class UpdateFixture {
+  public:
+    UpdateFixture();
+    ~UpdateFixture();
+
+    std::wstring In(const std::wstring& relative) const { return install + L"\\" + relative; }
+    std::wstring PerUserConfig() const { return roaming + L"\\Norvane\\norvane_launcher.cfg"; }
+    void WriteUpdateArchive(const std::vector<ArchiveMember>& members);
+    std::unique_ptr<UpdateJob> MakeJob(int32_t clientPid) const;
+
+    // Statuses in order, each once; percentages in order, each once.
+    std::vector<std::wstring> StatusSequence() const;
+    std::vector<int> PercentSequence() const;
+    const ProgressStep& Last() const { return steps.back(); }
+
+    // Whether the worker asked the window to close.
+    bool CloseRequested();
+
+    ScratchFolder folder;
+    std::wstring install;
+    std::wstring roaming;
+    std::wstring archive;
+    ProgressState state;
+    std::vector<ProgressStep> steps;
+    HWND window = nullptr;
+
+    // Called on the worker's thread with each new step, after it is recorded.
+    void (*onStep)(UpdateFixture& fixture, const ProgressStep& step) = nullptr;
+    void* hookContext = nullptr;
+};
+
+// Waits up to `timeoutMs` for a file to appear.
+bool WaitForFile(const std::wstring& path, DWORD timeoutMs);
