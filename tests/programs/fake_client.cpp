@@ -1,9 +1,12 @@
 // Stands in for the game client. Started by the updater (no arguments) it records the folder it
-// was started in, so tests can check the working directory. Started by a test it stays alive:
+// was started in, so tests can check the working directory. Started by a test or the demo it
+// prints its process id (under Wine not the Linux one) and stays alive:
 //   fake-client.exe --sleep MS          exits after MS milliseconds
 //   fake-client.exe --until-file PATH   exits once PATH exists
 //   fake-client.exe --forever           never exits on its own
 #include <windows.h>
+
+#include <stdio.h>
 
 #include <string>
 
@@ -31,6 +34,8 @@ int wmain(int argc, wchar_t** argv) {
         RecordLaunch();
         return 0;
     }
+    printf("%lu\n", GetCurrentProcessId());
+    fflush(stdout);
     const std::wstring mode = argv[1];
     if (mode == L"--sleep" && argc > 2) {
         Sleep(static_cast<DWORD>(_wtoi(argv[2])));
