@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/update_fixture.h"
+
 namespace {
 
 const wchar_t* const kHoldVariables[] = {
@@ -48,12 +50,7 @@ UpdaterRun::~UpdaterRun() {
 
 void UpdaterRun::MakeInstallation() {
     CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), clientExe.c_str(), FALSE);
-    WriteTextFile(In(L"norvane_version.txt"), "1.1");
-    WriteTextFile(In(L"game.dat"), "old game");
-    WriteTextFile(In(L"norvane_launcher.cfg"), "player config");
-    WriteTextFile(In(L"data\\audio\\music.ogg"), "player music");
-    WriteTextFile(In(L"data\\audio\\mine.ogg"), "player only");
-    WriteTextFile(In(L"data\\assets\\arrow\\a.png"), "player arrow");
+    WriteSampleInstallation(install);
 }
 
 std::vector<ArchiveMember> UpdaterRun::ReleaseMembers() const {

@@ -73,6 +73,15 @@ bool UpdateFixture::CloseRequested() {
     return PeekMessageW(&message, window, kCloseRequest, kCloseRequest, PM_REMOVE) != 0;
 }
 
+void WriteSampleInstallation(const std::wstring& install) {
+    WriteTextFile(install + L"\\norvane_version.txt", "1.1");
+    WriteTextFile(install + L"\\game.dat", "old game");
+    WriteTextFile(install + L"\\norvane_launcher.cfg", "player config");
+    WriteTextFile(install + L"\\data\\audio\\music.ogg", "player music");
+    WriteTextFile(install + L"\\data\\audio\\mine.ogg", "player only");
+    WriteTextFile(install + L"\\data\\assets\\arrow\\a.png", "player arrow");
+}
+
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!PathExists(path)) {

@@ -51,5 +51,9 @@ class UpdateFixture {
     void* hookContext = nullptr;
 };
 
+// A player's installation of version 1.1: the game, a version file, the launcher configuration
+// and the player's own files in the preserved folders.
+void WriteSampleInstallation(const std::wstring& install);
+
 // Waits up to `timeoutMs` for a file to appear.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);

@@ -33,15 +33,7 @@ bool PlatformRefusesToOverwriteReadOnlyFiles() {
 
 class WorkerTest : public ::testing::Test, public UpdateFixture {
   protected:
-    // A player's installation of version 1.1.
-    void MakeInstallation() {
-        WriteTextFile(In(L"norvane_version.txt"), "1.1");
-        WriteTextFile(In(L"game.dat"), "old game");
-        WriteTextFile(In(L"norvane_launcher.cfg"), "player config");
-        WriteTextFile(In(L"data\\audio\\music.ogg"), "player music");
-        WriteTextFile(In(L"data\\audio\\mine.ogg"), "player only");
-        WriteTextFile(In(L"data\\assets\\arrow\\a.png"), "player arrow");
-    }
+    void MakeInstallation() { WriteSampleInstallation(install); }
 
     // Version 1.2, packed below one top-level folder as release archives are.
     void MakeSingleFolderArchive() {
