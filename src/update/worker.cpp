@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "display/com_apartment.h"
 #include "tools/archive_tool.h"
 #include "tools/directory_tree.h"
 #include "tools/unique_handle.h"
@@ -140,6 +141,8 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
 }
 
 DWORD WINAPI WorkerThread(void* job) {
+    // The shell may hand the launch to an extension, which needs COM on the calling thread.
+    const ComApartment com;
     return RunUpdate(std::unique_ptr<UpdateJob>(static_cast<UpdateJob*>(job)), Progress(),
                      RoamingAppDataFolder());
 }
