@@ -22,31 +22,16 @@ export WINEPREFIX="$out/wineprefix"
 export WINEDEBUG=-all
 export WINEPATH="$bin/tar-stand-in"   # Wine has no tar.exe of its own
 
-xvfb_pid=""
+. "$root/scripts/virtual-display.sh"
 cleanup() {
     wineserver -k 2>/dev/null || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    stop_virtual_display
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
 if [ -z "${DISPLAY:-}" ]; then
-    display=90
-    while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-        display=$((display + 1))
-    done
-    export DISPLAY=":$display"
-    Xvfb "$DISPLAY" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-    xvfb_pid=$!
-    tries=0
-    until [ -e "/tmp/.X11-unix/X$display" ]; do
-        tries=$((tries + 1))
-        [ $tries -le 50 ] || { echo "Xvfb did not start" >&2; exit 1; }
-        sleep 0.1
-    done
+    start_virtual_display
     echo "Virtual display $DISPLAY"
 fi
 echo "Preparing a Wine prefix for the demo (first time: up to a minute)..."

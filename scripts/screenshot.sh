@@ -33,38 +33,22 @@ for exe in "$bin/mossharbor-updater.exe" "$bin/tests/waiting-client.exe" \
     [ -f "$exe" ] || { echo "$exe is missing: build first" >&2; exit 1; }
 done
 
-# A display number nobody uses.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-    display=$((display + 1))
-done
+. "$root/scripts/virtual-display.sh"
 
 export WINEPREFIX="$build/wineprefix-x11"
 export WINEDEBUG=-all
 export WINEPATH="$bin/tar-stand-in"
-export DISPLAY=":$display"
 scratch=$(mktemp -d)
-xvfb_pid=""
 
 cleanup() {
     wineserver -k 2>/dev/null || true
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    stop_virtual_display
     rm -rf "$scratch"
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
 
-Xvfb "$DISPLAY" -screen 0 1280x720x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb_pid=$!
-tries=0
-until [ -e "/tmp/.X11-unix/X$display" ]; do
-    tries=$((tries + 1))
-    [ $tries -le 50 ] || { echo "Xvfb did not start" >&2; exit 1; }
-    sleep 0.1
-done
+start_virtual_display
 
 "$root/scripts/make-wineprefix.sh" "$WINEPREFIX" x11
 
