@@ -6,6 +6,10 @@
 #include "display/progress_colors.h"
 #include "display/progress_layout.h"
 
+#ifdef MOSSHARBOR_BENCH_COUNTERS
+#include "bench_counters.h"
+#endif
+
 namespace {
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
@@ -31,6 +35,9 @@ void DrawLabel(HDC dc, const wchar_t* text, RECT rect, int height, int weight, C
 }  // namespace
 
 void PaintProgressWindow(HWND window) {
+#ifdef MOSSHARBOR_BENCH_COUNTERS
+    CountPaint();
+#endif
     const ScopedPaint paint(window);
     RECT client{};
     GetClientRect(window, &client);

@@ -2,6 +2,10 @@
 
 #include <wchar.h>
 
+#ifdef MOSSHARBOR_BENCH_COUNTERS
+#include "bench_counters.h"
+#endif
+
 ProgressState& Progress() {
     static ProgressState state;
     return state;
@@ -25,6 +29,9 @@ void RequestRepaint(ProgressState& state) {
     }
     if (state.window != nullptr) {
         PostMessageW(state.window, kRepaintRequest, 0, 0);
+#ifdef MOSSHARBOR_BENCH_COUNTERS
+        CountRepaintPost();
+#endif
     }
 }
 

@@ -1,0 +1,147 @@
+// The raw work of one update, as the baseline for the updater's end-to-end time:
+//   raw-update.exe <pid> <archive> <install_dir>
+// The same listing and extraction with the same tar.exe, the backup, the file count, a plain
+// copy over the installation, the restore and the deletions; no window, no progress.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <string>
+
+#include "own_cpu_times.h"
+#include "plain_tree.h"
+#include "tools/child_process.h"
+#include "tools/unique_handle.h"
+
+namespace {
+
+constexpr const wchar_t* kPreserved[] = {L"data\\assets\\arrow", L"data\\assets\\arrows",
+                                         L"data\\assets\\audio", L"data\\audio"};
+constexpr wchar_t kConfig[] = L"\\norvane_launcher.cfg";
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int CountOutputLines(const std::wstring& commandLine) {
+    int lines = 0;
+    RunProcess(commandLine.c_str(), [&lines](const wchar_t*) { ++lines; });
+    return lines;
+}
+
+// The archive's single top-level folder, else the extraction folder itself.
+std::wstring SingleTopFolder(const std::wstring& extract) {
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle listing(FindFirstFileW((extract + L"\\*").c_str(), &entry));
+    std::wstring only;
+    int names = 0;
+    if (listing) {
+        do {
+            if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) {
+                ++names;
+                only = extract + L"\\" + entry.cFileName;
+            }
+        } while (FindNextFileW(listing.Get(), &entry));
+    }
+    return names == 1 && (GetFileAttributesW(only.c_str()) & FILE_ATTRIBUTE_DIRECTORY) ? only
+                                                                                       : extract;
+}
+
+void CopyPreserved(const std::wstring& from, const std::wstring& to) {
+    for (const wchar_t* relative : kPreserved) {
+        const std::wstring source = from + L"\\" + relative;
+        if (!Exists(source)) {
+            continue;
+        }
+        const std::wstring target = to + L"\\" + relative;
+        for (size_t slash = target.find(L'\\', to.size() + 1); slash != std::wstring::npos;
+             slash = target.find(L'\\', slash + 1)) {
+            CreateDirectoryW(target.substr(0, slash).c_str(), nullptr);
+        }
+        PlainCopyTree(source, target);
+    }
+}
+
+void MigrateConfig(const std::wstring& backup) {
+    wchar_t roaming[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming))) {
+        return;
+    }
+    const std::wstring folder = std::wstring(roaming) + L"\\Norvane";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring perUser = folder + kConfig;
+    if (!Exists(perUser)) {
+        CopyFileW((backup + kConfig).c_str(), perUser.c_str(), FALSE);
+    }
+}
+
+// Prints how long each step took, as "name=ms" pairs on one line, so a slow run shows where,
+// then the process's own CPU times.
+class StepClock {
+  public:
+    StepClock() {
+        QueryPerformanceFrequency(&frequency_);
+        QueryPerformanceCounter(&last_);
+    }
+    ~StepClock() { std::printf("%s %s\n", line_.c_str(), OwnCpuTimes().c_str()); }
+    void Lap(const char* step) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        char text[64];
+        std::snprintf(text, sizeof(text), "%s%s=%.0f", line_.empty() ? "" : " ", step,
+                      static_cast<double>(now.QuadPart - last_.QuadPart) * 1000.0 /
+                          static_cast<double>(frequency_.QuadPart));
+        line_ += text;
+        last_ = now;
+    }
+
+  private:
+    LARGE_INTEGER frequency_;
+    LARGE_INTEGER last_;
+    std::string line_;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 4) {
+        return 2;
+    }
+    const std::wstring pid = argv[1];
+    const std::wstring archive = argv[2];
+    const std::wstring install = argv[3];
+    const std::wstring extract = install + L"\\update\\extract";
+    const std::wstring backup = install + L"\\update\\backup_" + pid;
+
+    StepClock clock;
+    PlainDeleteTree(extract);
+    CreateDirectoryW(extract.c_str(), nullptr);
+    CountOutputLines(L"tar.exe -tf \"" + archive + L"\"");
+    clock.Lap("list");
+    CountOutputLines(L"tar.exe -xvf \"" + archive + L"\" -C \"" + extract + L"\"");
+    const std::wstring root = SingleTopFolder(extract);
+    clock.Lap("extract");
+
+    PlainDeleteTree(backup);
+    CreateDirectoryW(backup.c_str(), nullptr);
+    CopyFileW((install + kConfig).c_str(), (backup + kConfig).c_str(), FALSE);
+    CopyPreserved(install, backup);
+    clock.Lap("backup");
+
+    PlainCountFiles(root);
+    clock.Lap("count");
+    PlainCopyTree(root, install);
+    clock.Lap("copy");
+
+    CopyPreserved(backup, install);
+    MigrateConfig(backup);
+    clock.Lap("restore");
+
+    DeleteFileW(archive.c_str());
+    PlainDeleteTree(extract);
+    PlainDeleteTree(backup);
+    MoveFileExW((install + L"\\norvane_client_pending_version.txt").c_str(),
+                (install + L"\\norvane_version.txt").c_str(), MOVEFILE_REPLACE_EXISTING);
+    clock.Lap("delete");
+    return 0;
+}
