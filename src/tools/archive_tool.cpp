@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "tools/child_process.h"
+#include "tools/directory_listing.h"
 #include "tools/directory_tree.h"
-#include "tools/unique_handle.h"
 
 namespace {
 
@@ -15,23 +15,6 @@ constexpr size_t kCommandCapacity = 1024;
 constexpr int kBandStart = 10;
 constexpr int kBandWidth = 40;
 constexpr int kBandEnd = 50;
-
-// Top-level names of a directory, "." and ".." left out; none if it cannot be listed.
-std::vector<std::wstring> ListTopLevelNames(const wchar_t* directory) {
-    std::vector<std::wstring> names;
-    const std::wstring pattern = std::wstring(directory) + L"\\*";
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle search(FindFirstFileW(pattern.c_str(), &entry));
-    if (!search) {
-        return names;
-    }
-    do {
-        if (wcscmp(entry.cFileName, L".") != 0 && wcscmp(entry.cFileName, L"..") != 0) {
-            names.emplace_back(entry.cFileName);
-        }
-    } while (FindNextFileW(search.Get(), &entry));
-    return names;
-}
 
 // INVALID_FILE_ATTRIBUTES has every bit set, so a failed query must be ruled out first.
 bool QueryIsDirectory(const wchar_t* path) {
@@ -87,8 +70,19 @@ bool ChooseExtractionRoot(const wchar_t* extractionDir, const std::vector<std::w
 }
 
 bool FindExtractionRoot(const wchar_t* extractionDir, wchar_t (&root)[kPathCapacity]) {
-    return ChooseExtractionRoot(extractionDir, ListTopLevelNames(extractionDir), QueryIsDirectory,
-                                root);
+    std::vector<std::wstring> names;
+    bool listedAsDirectory = false;
+    ForEachEntry(extractionDir, [&](const std::wstring& name, DWORD attributes) {
+        names.push_back(name);
+        listedAsDirectory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    });
+    // Without long-path support the query fails for a path too long to be a root; the listing
+    // has just said what the entry is, so an over-long folder is refused rather than installed
+    // as a sub-folder of the game.
+    const auto isDirectory = [listedAsDirectory](const wchar_t* path) {
+        return QueryIsDirectory(path) || (wcslen(path) >= kPathCapacity && listedAsDirectory);
+    };
+    return ChooseExtractionRoot(extractionDir, names, isDirectory, root);
 }
 
 ExtractionOutcome RunExtractionStage(const UpdateJob& job, const wchar_t* extractionDir,

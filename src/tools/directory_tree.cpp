@@ -4,35 +4,18 @@
 
 #include <utility>
 
+#include "tools/directory_listing.h"
 #include "tools/file_copy_retry.h"
-#include "tools/tree_entry.h"
-#include "tools/unique_handle.h"
 
 namespace {
-
-// Calls `visit(path, kind)` for every entry of `directory` in listing order. False when the
-// directory cannot be listed.
-template <typename Visit>
-bool ForEachEntry(const std::wstring& directory, Visit visit) {
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(FindFirstFileW((directory + L"\\*").c_str(), &entry));
-    if (!listing) {
-        return false;
-    }
-    do {
-        if (!IsDotOrDotDot(entry.cFileName)) {
-            visit(std::wstring(entry.cFileName), ClassifyEntry(entry.dwFileAttributes));
-        }
-    } while (FindNextFileW(listing.Get(), &entry));
-    return true;
-}
 
 // Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole copy.
 int CopyTreeWithin(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
                    RetryBudget& budget) {
     CreateDirectoryW(destination.c_str(), nullptr);
     int failed = 0;
-    ForEachEntry(source, [&](const std::wstring& name, EntryKind kind) {
+    ForEachEntry(source, [&](const std::wstring& name, DWORD attributes) {
+        const EntryKind kind = ClassifyEntry(attributes);
         const std::wstring from = source + L"\\" + name;
         const std::wstring to = destination + L"\\" + name;
         if (kind == EntryKind::kDirectory) {
@@ -50,7 +33,8 @@ int CopyTreeWithin(const std::wstring& source, const std::wstring& destination, 
 }
 
 void DeleteEntries(const std::wstring& directory) {
-    ForEachEntry(directory, [&](const std::wstring& name, EntryKind kind) {
+    ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
+        const EntryKind kind = ClassifyEntry(attributes);
         const std::wstring path = directory + L"\\" + name;
         if (kind == EntryKind::kDirectory) {
             DeleteEntries(path);
@@ -72,7 +56,8 @@ int CopyTree(const std::wstring& source, const std::wstring& destination, FileCa
 
 int CountFiles(const std::wstring& directory) {
     int sum = 0;
-    const bool listed = ForEachEntry(directory, [&](const std::wstring& name, EntryKind kind) {
+    const bool listed = ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
+        const EntryKind kind = ClassifyEntry(attributes);
         if (kind == EntryKind::kDirectory) {
             sum += CountFiles(directory + L"\\" + name);
         } else if (kind == EntryKind::kFile) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/update_fixture.h"
+#include "tools/directory_listing.h"
 
 namespace {
 
@@ -14,16 +15,7 @@ const wchar_t* const kHoldVariables[] = {
 
 std::vector<std::wstring> EntriesIn(const std::wstring& directory) {
     std::vector<std::wstring> names;
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle search(FindFirstFileW((directory + L"\\*").c_str(), &entry));
-    if (search) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name != L"." && name != L"..") {
-                names.push_back(name);
-            }
-        } while (FindNextFileW(search.Get(), &entry));
-    }
+    ForEachEntry(directory, [&names](const std::wstring& name, DWORD) { names.push_back(name); });
     return names;
 }
 
