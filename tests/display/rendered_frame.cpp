@@ -36,7 +36,7 @@ RenderedFrame Render(int width, int height, const std::function<void(HDC)>& draw
 }
 
 struct WindowDc {
-    explicit WindowDc(HWND window) : window(window), dc(GetDC(window)) {}
+    explicit WindowDc(HWND target) : window(target), dc(GetDC(target)) {}
     ~WindowDc() { ReleaseDC(window, dc); }
     WindowDc(const WindowDc&) = delete;
     WindowDc& operator=(const WindowDc&) = delete;

@@ -153,8 +153,8 @@ INSTANTIATE_TEST_SUITE_P(Writers, RealArchiveTest,
                          ::testing::Values(L"libarchive-gnutar.tar", L"libarchive-pax.tar",
                                            L"libarchive-paxr.tar", L"gnu-ustar.tar", L"gnu-gnu.tar",
                                            L"gnu-pax.tar"),
-                         [](const auto& info) {
-                             std::string name = Narrow(info.param);
+                         [](const auto& test) {
+                             std::string name = Narrow(test.param);
                              name = name.substr(0, name.find('.'));
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
