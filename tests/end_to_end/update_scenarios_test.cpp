@@ -117,6 +117,18 @@ TEST(EndToEnd, EscapeWhileWaitingForAClientThatNeverExitsClosesAtOnce) {
     run.ExpectInstallationUntouched();
 }
 
+TEST(EndToEnd, EscapeWhileExtractingClosesAtOnceAndChangesNothing) {
+    UpdaterRun run;
+    run.MakeInstallation();
+    run.WriteUpdateArchive(run.ReleaseMembers());
+    run.HoldWorkerAt(L"Extracting update...", 10);
+    run.Start(0);
+    ASSERT_TRUE(run.WaitUntilHeld(30000));
+    run.PressEscape();
+    EXPECT_EQ(run.WaitForExit(5000), 0u);
+    run.ExpectInstallationUntouched();
+}
+
 TEST(EndToEnd, CloseRequestsAreIgnoredWhileTheInstallationChanges) {
     UpdaterRun run;
     run.MakeInstallation();
