@@ -34,7 +34,7 @@ void DrawLabel(HDC dc, const wchar_t* text, RECT rect, int height, int weight, C
 
 }  // namespace
 
-void PaintProgressWindow(HWND window) {
+ProgressSnapshot PaintProgressWindow(HWND window) {
 #ifdef MOSSHARBOR_BENCH_COUNTERS
     CountPaint();
 #endif
@@ -48,8 +48,14 @@ void PaintProgressWindow(HWND window) {
     const UniqueBitmap bitmap(CreateCompatibleBitmap(paint.Dc(), width, height));
     const ScopedSelection selection(memoryDc.Get(), bitmap.Get());
 
-    ComposeProgressFrame(memoryDc.Get(), width, height, TakeSnapshot(Progress()));
+    ProgressSnapshot snapshot = TakeSnapshot(Progress());
+    ComposeProgressFrame(memoryDc.Get(), width, height, snapshot);
     BitBlt(paint.Dc(), 0, 0, width, height, memoryDc.Get(), 0, 0, SRCCOPY);
+    return snapshot;
+}
+
+bool SameFrame(const ProgressSnapshot& a, const ProgressSnapshot& b) {
+    return a.percent == b.percent && a.failed == b.failed && a.statusText == b.statusText;
 }
 
 void ComposeProgressFrame(HDC dc, int width, int height, const ProgressSnapshot& snapshot) {

@@ -1,5 +1,7 @@
 #include "display/progress_window.h"
 
+#include <optional>
+
 #include "display/progress_painting.h"
 #include "display/progress_state.h"
 #include "display/taskbar_progress.h"
@@ -28,6 +30,15 @@ HWND CreateProgressWindow(HINSTANCE instance) {
 
 namespace {
 
+// What the last paint drew. Most repaint requests (one per archive line or copied file) leave
+// the bar and the text as they were; repainting those identical frames took several times the
+// CPU of the update's own work.
+std::optional<ProgressSnapshot> shown;
+
+bool ShowsCurrentState() {
+    return shown && SameFrame(*shown, TakeSnapshot(Progress()));
+}
+
 // A close while the worker changes the installation would leave a half-updated game with the
 // player's data only in the backup, so it is refused until the worker has ended.
 void CloseIfAllowed(HWND window) {
@@ -46,10 +57,11 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
         case WM_DESTROY:
             DetachTaskbarProgress();
+            shown.reset();
             PostQuitMessage(0);
             return 0;
         case WM_PAINT:
-            PaintProgressWindow(window);
+            shown = PaintProgressWindow(window);
             return 0;
         case WM_ERASEBKGND:
             return 1;
@@ -66,7 +78,9 @@ LRESULT CALLBACK UpdaterWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
             CloseIfAllowed(window);
             return 0;
         case kRepaintRequest:
-            InvalidateRect(window, nullptr, FALSE);
+            if (!ShowsCurrentState()) {
+                InvalidateRect(window, nullptr, FALSE);
+            }
             UpdateTaskbarProgress(window, Progress());
             return 0;
         case kCloseRequest:

@@ -171,6 +171,28 @@ TEST_F(ProgressWindowTest, RepaintRequestInvalidatesEverythingWithoutErasing) {
     EXPECT_FALSE(GetUpdateRect(window, nullptr, FALSE));
 }
 
+// Requests come once per archive line or copied file; only a change on screen repaints.
+TEST_F(ProgressWindowTest, RepaintRequestThatChangesNothingOnScreenLeavesTheWindowAlone) {
+    SetProgress(Progress(), 40);
+    UpdateWindow(window);
+    Send(kRepaintRequest);
+    EXPECT_FALSE(GetUpdateRect(window, nullptr, FALSE));
+
+    SetStatus(Progress(), L"Installing files...");  // same bar, new text
+    Send(kRepaintRequest);
+    EXPECT_TRUE(GetUpdateRect(window, nullptr, FALSE));
+    UpdateWindow(window);
+    ReportFailure(Progress(), L"Installing files...");  // same text, red
+    Send(kRepaintRequest);
+    EXPECT_TRUE(GetUpdateRect(window, nullptr, FALSE));
+
+    // Whatever else invalidates the window still gets a full paint.
+    UpdateWindow(window);
+    InvalidateRect(window, nullptr, FALSE);
+    Send(kRepaintRequest);
+    EXPECT_TRUE(GetUpdateRect(window, nullptr, FALSE));
+}
+
 // The paint shows exactly the frame composed from the shared state at that moment.
 TEST_F(ProgressWindowTest, PaintCopiesTheComposedFrameIntoTheWindow) {
     UpdateWindow(window);
