@@ -167,7 +167,7 @@ def main():
     write_archive(os.path.join(output, "update.tar"), folders, files, pool, rng)
     write_installation(template, folders, files, pool, rng)
     total = sum(size for _, size in files)
-    print(f"update: {len(files) + 1} files in {len(folders) + 1} folders, {total / 1e6:.0f} MB")
+    print(f"update of {len(files) + 1} files in {len(folders) + 1} folders, {total / 2**20:.0f} MB")
 
 
 if __name__ == "__main__":

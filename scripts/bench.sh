@@ -1,0 +1,129 @@
+#!/bin/sh
+# The benchmark: a large synthetic update applied by the updater from start to exit, against the
+# same raw work done by a plain program, in alternating rounds. Prints a results table and
+# writes it to build/bench/benchmark-report.md. Nothing fails on a number.
+#
+# Usage: scripts/bench.sh [ROUNDS]      (3 rounds unless told; the medians are reported)
+#   BENCH_WORK_DIR   where the installation and the archive live during the runs
+#                    (default build/bench/work; a tmpfs folder takes the disk out of the numbers)
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+rounds=${1:-3}
+build=$root/build/bench
+bin=$build/bin
+data=$build/bench-data
+work=${BENCH_WORK_DIR:-$build/work}
+results=$build/bench-results.txt
+report=$build/benchmark-report.md
+
+scripts/install-packages.sh python3
+cmake --preset mingw -B "$build" -DMOSSHARBOR_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target bench
+scripts/make-wineprefix.sh "$build/wineprefix" null
+export WINEPREFIX="$build/wineprefix"
+
+# The update and the installation are written once and kept while the generator is unchanged.
+stamp=$(sha256sum bench/make_update.py | cut -d' ' -f1)
+if [ "$(cat "$data/stamp" 2>/dev/null)" != "$stamp" ]; then
+    echo "Writing the synthetic update and installation to $data"
+    rm -rf "$data"
+    mkdir -p "$data"
+    python3 bench/make_update.py "$data" >"$data/summary"
+    cat "$data/summary"
+    cp "$bin/bench/bench-finished-client.exe" "$data/install-template/Norvane.exe"
+    echo "$stamp" >"$data/stamp"
+fi
+
+windows_path() { echo "Z:$1" | tr / '\\'; }
+client=$(windows_path "$bin/bench/bench-finished-client.exe")
+archive=$(windows_path "$work/update.tar")
+install=$(windows_path "$work/install")
+counts=$build/bench-counts.txt
+
+# Every run starts from the same installation, archive and per-user folder, with nothing left
+# to write back from earlier runs.
+reset_state() {
+    rm -rf "$work/install" "$work/update.tar" "$counts"
+    mkdir -p "$work"
+    cp -a "$data/install-template" "$work/install"
+    ln "$data/update.tar" "$work/update.tar" 2>/dev/null || cp "$data/update.tar" "$work/update.tar"
+    rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Norvane
+    sync
+}
+
+# A run that did not apply the whole update would measure something else.
+check_applied() {
+    if [ "$(cat "$work/install/norvane_version.txt" 2>/dev/null)" != "1.1.0" ] ||
+        [ -e "$work/update.tar" ] || [ -e "$work/install/update/extract" ]; then
+        echo "$1 did not apply the update completely; see $work" >&2
+        exit 1
+    fi
+}
+
+measure() {
+    "$build/wine-run.sh" "$bin/bench/bench-measure.exe" --client "$client" "$@" | tr -d '\r' |
+        tr '\n' ' '
+}
+
+run_updater() {
+    reset_state
+    line=$(measure "$(windows_path "$bin/mossharbor-updater.exe")" '{pid}' "$archive" "$install" \
+        Norvane.exe)
+    check_applied updater
+    echo "round=$1 program=updater $line" >>"$results"
+}
+
+run_raw() {
+    reset_state
+    line=$(measure "$(windows_path "$bin/bench/bench-raw-update.exe")" '{pid}' "$archive" \
+        "$install")
+    check_applied raw
+    echo "round=$1 program=raw $line" >>"$results"
+}
+
+run_counting() {
+    reset_state
+    line=$(MOSSHARBOR_BENCH_COUNTS=$(windows_path "$counts") measure \
+        "$(windows_path "$bin/bench/mossharbor-updater-counting.exe")" '{pid}' "$archive" \
+        "$install" Norvane.exe)
+    check_applied "counting updater"
+    echo "round=$1 program=counting $line $(tr -d '\r\n' <"$counts")" >>"$results"
+}
+
+: >"$results"
+{
+    echo "machine uname='$(uname -srm)' cpus=$(nproc)" \
+        "cpu='$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)'" \
+        "wine='$(wine --version 2>/dev/null | head -n1)'" \
+        "date=$(date -u +%Y-%m-%dT%H:%MZ) load=$(cut -d' ' -f1 /proc/loadavg)" \
+        "commit=$(git rev-parse --short HEAD 2>/dev/null || echo none)" \
+        "work='$(df -PT "$(dirname "$work")" | awk 'NR == 2 { print $1 " (" $2 ")" }')'"
+    echo "workload text='$(cat "$data/summary")'"
+} >>"$results"
+echo "exe bytes=$(stat -c %s "$bin/mossharbor-updater.exe")" >>"$results"
+
+# Alternating, and in turned-round order every other round, so a drift in the machine's load
+# or caches falls on both sides alike.
+round=1
+while [ "$round" -le "$rounds" ]; do
+    echo "Round $round of $rounds"
+    if [ $((round % 2)) -eq 1 ]; then
+        run_updater "$round"
+        run_raw "$round"
+    else
+        run_raw "$round"
+        run_updater "$round"
+    fi
+    run_counting "$round"
+    round=$((round + 1))
+done
+rm -rf "$work/install" "$work/update.tar"
+
+"$build/wine-run.sh" "$bin/bench/bench-compose-frame.exe" 500 | tr -d '\r' |
+    sed 's/^/frame state=/' >>"$results"
+
+python3 bench/report.py "$results" "scripts/bench.sh $*" >"$report"
+cat "$report"
+echo
+echo "Written to $report (raw results: $results)"
