@@ -43,7 +43,43 @@ def verdict(met):
 
 
 def seconds(ms):
-    return f"{ms / 1000:.1f} s"
+    return f"{ms / 1000:.2f} s"
+
+
+def stage_table(counting, raw):
+    """Where the time goes: the updater's stages, timed from its status changes, beside the raw
+    program's steps that do the same work."""
+    marks = ("waiting", "extracting", "backing", "installing", "restoring", "cleaning",
+             "launching", "exit")
+    if not counting or any(f"at_{mark}" not in counting[0] for mark in marks):
+        listed = ", ".join(f"{step} {seconds(median(raw, step))}" for step in STEPS)
+        return [f"Raw work by step (medians): {listed}."]
+
+    def stage(first, last):
+        return statistics.median(float(run[f"at_{last}"]) - float(run[f"at_{first}"])
+                                 if first else float(run[f"at_{last}"]) for run in counting)
+
+    def steps(*names):
+        return sum(median(raw, name) for name in names)
+
+    raw_rest = median(raw, "wall_ms") - steps(*STEPS)
+    rows = [
+        ("Start-up, until the first status", stage(None, "waiting"), None),
+        ("Wait for the client", stage("waiting", "extracting"), None),
+        ("List and extract", stage("extracting", "backing"), steps("list", "extract")),
+        ("Back up settings", stage("backing", "installing"), steps("backup")),
+        ("Count and install files", stage("installing", "restoring"), steps("count", "copy")),
+        ("Restore settings", stage("restoring", "cleaning"), steps("restore")),
+        ("Clean up", stage("cleaning", "launching"), steps("delete")),
+        ("Launch: 0.8 s of pauses, the launch, the window's close", stage("launching", "exit"),
+         None),
+        ("Process start and end outside the above", None, raw_rest),
+    ]
+    out = ["| Stage (medians) | Updater, counting build | Raw program |", "|---|---|---|"]
+    for name, updater_ms, raw_ms in rows:
+        out.append(f"| {name} | {seconds(updater_ms) if updater_ms is not None else '–'} "
+                   f"| {seconds(raw_ms) if raw_ms is not None else '–'} |")
+    return out
 
 
 def main():
@@ -105,8 +141,7 @@ def main():
                    f"| {seconds(float(counting.get('wall_ms', 'nan')))} "
                    f"| {counting.get('posts', '')} | {counting.get('paints', '')} |")
     out.append("")
-    steps = ", ".join(f"{step} {seconds(median(by_program['raw'], step))}" for step in STEPS)
-    out.append(f"Raw work by step (medians): {steps}.")
+    out.extend(stage_table(by_program["counting"], by_program["raw"]))
     out.append("")
     workload = first.get("workload", {}).get("text", "")
     out.append(f"Workload: {workload}.")

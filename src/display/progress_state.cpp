@@ -30,7 +30,7 @@ void RequestRepaint(ProgressState& state) {
     if (state.window != nullptr) {
         PostMessageW(state.window, kRepaintRequest, 0, 0);
 #ifdef MOSSHARBOR_BENCH_COUNTERS
-        CountRepaintPost();
+        CountRepaintPost(state);
 #endif
     }
 }
