@@ -131,7 +131,7 @@ What the update changed
   Launcher settings:        $( [ -n "$roaming_config" ] && echo "copied to the player's roaming folder" || echo "NOT migrated")
   Downloaded archive:       $( [ -f "$sample/downloads/norvane-1.5.0.tar" ] && echo "still there" || echo "deleted")
   Working folders left:     $(ls -A "$install/update" | wc -l)
-  Client relaunched:        $( [ -f "$install/client_started.txt" ] && echo "yes, in $(cat "$install/client_started.txt")" || echo "NO")
+  Client relaunched:        $( [ -f "$install/client_started.txt" ] && printf "yes, in %s" "$(cat "$install/client_started.txt")" || echo "NO")
   Screenshots:              $(ls "$out/screenshots" | wc -l) in demo-output/screenshots/
   Demo took:                $(( $(date +%s) - started )) s in all
 SUMMARY
