@@ -123,7 +123,11 @@ rm -rf "$work/install" "$work/update.tar"
 "$build/wine-run.sh" "$bin/bench/bench-compose-frame.exe" 500 | tr -d '\r' |
     sed 's/^/frame state=/' >>"$results"
 
-python3 bench/report.py "$results" "scripts/bench.sh $*" >"$report"
+command="scripts/bench.sh $*"
+if [ -n "${BENCH_WORK_DIR:-}" ]; then
+    command="BENCH_WORK_DIR=$BENCH_WORK_DIR $command"
+fi
+python3 bench/report.py "$results" "$command" >"$report"
 cat "$report"
 echo
 echo "Written to $report (raw results: $results)"
