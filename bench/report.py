@@ -62,7 +62,8 @@ def stage_table(counting, raw):
     def steps(*names):
         return sum(median(raw, name) for name in names)
 
-    raw_rest = median(raw, "wall_ms") - steps(*STEPS)
+    raw_rest = statistics.median(float(run["wall_ms"]) - sum(float(run[name]) for name in STEPS)
+                                 for run in raw)
     rows = [
         ("Start-up, until the first status", stage(None, "waiting"), None),
         ("Wait for the client", stage("waiting", "extracting"), None),
