@@ -8,7 +8,7 @@
 // return can never leak it. `Traits` names the empty value and the release call.
 template <typename Traits>
 class UniqueResource {
-public:
+  public:
     using Value = typename Traits::Value;
 
     UniqueResource() = default;
@@ -40,7 +40,7 @@ public:
         value_ = value;
     }
 
-private:
+  private:
     Value value_ = Traits::Empty();
 };
 
