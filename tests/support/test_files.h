@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "utf8_text.h"
+
 // A fresh, empty folder below the system's temporary folder, removed again at destruction.
 class ScratchFolder {
   public:
@@ -35,6 +37,3 @@ std::wstring TestProgramPath(const std::wstring& exeName);
 // per-user folder.
 std::wstring UpdaterExePath();
 std::wstring UpdaterUnderTestExePath();
-
-std::wstring Widen(const std::string& text);
-std::string Narrow(const std::wstring& text);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "member_paths.h"
+#include "support/utf8_text.h"
 #include "tools/unique_handle.h"
 
 namespace {
@@ -60,7 +61,7 @@ const char* LinkMember(const TarMember& member, const std::wstring& root,
     const DWORD flags = (GetFileAttributesW(targetPath.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
                             ? SYMBOLIC_LINK_FLAG_DIRECTORY
                             : 0;
-    return CreateSymbolicLinkW(path.c_str(), WidenUtf8(member.linkName).c_str(), flags)
+    return CreateSymbolicLinkW(path.c_str(), Widen(member.linkName).c_str(), flags)
                ? nullptr
                : "Can't create symbolic link";
 }

@@ -1,4 +1,5 @@
 #include "member_paths.h"
+#include "support/utf8_text.h"
 
 #include <windows.h>
 
@@ -17,20 +18,8 @@ bool IsAbsolute(const std::wstring& name) {
 
 }  // namespace
 
-std::wstring WidenUtf8(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        length);
-    return wide;
-}
-
 MemberPath ToRelativePath(const std::string& name) {
-    const std::wstring wide = WidenUtf8(name);
+    const std::wstring wide = Widen(name);
     if (IsAbsolute(wide)) {
         return {{}, "Path is absolute"};
     }

@@ -2,8 +2,6 @@
 
 #include <string>
 
-std::wstring WidenUtf8(const std::string& text);
-
 // Where a member goes below the extraction folder ("." components dropped, '\' separators), or
 // why it may not go anywhere. An empty path names the extraction folder itself.
 struct MemberPath {

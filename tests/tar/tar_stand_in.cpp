@@ -6,6 +6,7 @@
 
 #include "member_extraction.h"
 #include "member_paths.h"
+#include "support/utf8_text.h"
 #include "tar_reader.h"
 #include "tools/unique_handle.h"
 
@@ -28,18 +29,6 @@ void WriteLine(DWORD stream, const std::string& line) {
 
 void Complain(const std::string& message) {
     WriteLine(STD_ERROR_HANDLE, "tar.exe: " + message);
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), narrow.data(),
-                        length, nullptr, nullptr);
-    return narrow;
 }
 
 bool ParseOptions(int argc, wchar_t** argv, Options& options) {
@@ -89,7 +78,7 @@ int Extract(TarReader& reader, const Options& options) {
     std::wstring root = options.directory.empty() ? L"." : options.directory;
     const DWORD attributes = GetFileAttributesW(root.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        Complain("could not chdir to '" + Utf8(root) + "'");
+        Complain("could not chdir to '" + Narrow(root) + "'");
         return 1;
     }
     bool failed = false;
@@ -126,7 +115,7 @@ int wmain(int argc, wchar_t** argv) {
     UniqueFileHandle archive(CreateFileW(options.archive.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!archive) {
-        Complain("Error opening archive: Failed to open '" + Utf8(options.archive) + "'");
+        Complain("Error opening archive: Failed to open '" + Narrow(options.archive) + "'");
         return 1;
     }
     TarReader reader;
