@@ -116,11 +116,7 @@ void UpdaterRun::ExpectInstallationUntouched() const {
 void UpdaterRun::ExpectUpdated() const {
     EXPECT_EQ(ReadTextFile(In(L"game.dat")), "new game");
     EXPECT_EQ(ReadTextFile(In(L"bin\\clïent.dll")), "new dll");
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), "player music");
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), "player only");
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\new.ogg")), "update only");
-    EXPECT_EQ(ReadTextFile(In(L"data\\assets\\arrow\\a.png")), "player arrow");
-    EXPECT_EQ(ReadTextFile(PerUserConfig()), "player config");
+    ExpectPlayersDataKept(install, PerUserConfig());
     EXPECT_EQ(ReadTextFile(In(L"norvane_version.txt")), "1.2");
     EXPECT_FALSE(PathExists(In(L"norvane_client_pending_version.txt")));
     EXPECT_FALSE(PathExists(archive));

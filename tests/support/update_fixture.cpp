@@ -1,5 +1,7 @@
 #include "update_fixture.h"
 
+#include <gtest/gtest.h>
+
 #include <wchar.h>
 
 namespace {
@@ -80,6 +82,15 @@ void WriteSampleInstallation(const std::wstring& install) {
     WriteTextFile(install + L"\\data\\audio\\music.ogg", "player music");
     WriteTextFile(install + L"\\data\\audio\\mine.ogg", "player only");
     WriteTextFile(install + L"\\data\\assets\\arrow\\a.png", "player arrow");
+}
+
+void ExpectPlayersDataKept(const std::wstring& install, const std::wstring& perUserConfig) {
+    EXPECT_EQ(ReadTextFile(install + L"\\data\\audio\\music.ogg"), "player music");
+    EXPECT_EQ(ReadTextFile(install + L"\\data\\audio\\mine.ogg"), "player only");
+    EXPECT_EQ(ReadTextFile(install + L"\\data\\audio\\new.ogg"), "update only");
+    EXPECT_EQ(ReadTextFile(install + L"\\data\\assets\\arrow\\a.png"), "player arrow");
+    EXPECT_FALSE(PathExists(install + L"\\data\\assets\\arrows"));
+    EXPECT_EQ(ReadTextFile(perUserConfig), "player config");
 }
 
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs) {

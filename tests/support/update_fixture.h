@@ -55,5 +55,10 @@ class UpdateFixture {
 // and the player's own files in the preserved folders.
 void WriteSampleInstallation(const std::wstring& install);
 
+// After an update that shipped data/audio/music.ogg and data/audio/new.ogg over the sample
+// installation: the player's copies win, player-only and update-only files are both there,
+// "arrows" was never created, and the configuration reached the per-user folder.
+void ExpectPlayersDataKept(const std::wstring& install, const std::wstring& perUserConfig);
+
 // Waits up to `timeoutMs` for a file to appear.
 bool WaitForFile(const std::wstring& path, DWORD timeoutMs);

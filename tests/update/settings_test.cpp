@@ -4,6 +4,7 @@
 
 #include "support/locked_file.h"
 #include "support/test_files.h"
+#include "support/update_fixture.h"
 #include "update/working_paths.h"
 
 namespace {
@@ -29,10 +30,7 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, PlayersFilesWinOverTheUpdateAndTheConfigMigrates) {
-    WriteTextFile(In(L"norvane_launcher.cfg"), "player config");
-    WriteTextFile(In(L"data\\audio\\music.ogg"), "player music");
-    WriteTextFile(In(L"data\\audio\\mine.ogg"), "player only");
-    WriteTextFile(In(L"data\\assets\\arrow\\a.png"), "player arrow");
+    WriteSampleInstallation(install);
     ASSERT_TRUE(BackupSettings(job));
     EXPECT_EQ(ReadTextFile(backup + L"\\data\\audio\\music.ogg"), "player music");
     EXPECT_EQ(ReadTextFile(backup + L"\\norvane_launcher.cfg"), "player config");
@@ -44,12 +42,7 @@ TEST_F(SettingsTest, PlayersFilesWinOverTheUpdateAndTheConfigMigrates) {
     WriteTextFile(In(L"data\\audio\\new.ogg"), "update only");
 
     ASSERT_TRUE(RestoreSettings(job, roaming));
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), "player music");
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), "player only");
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\new.ogg")), "update only");
-    EXPECT_EQ(ReadTextFile(In(L"data\\assets\\arrow\\a.png")), "player arrow");
-    EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")));
-    EXPECT_EQ(ReadTextFile(PerUserConfig()), "player config");
+    ExpectPlayersDataKept(install, PerUserConfig());
     // The configuration is never copied back into the installation.
     EXPECT_EQ(ReadTextFile(In(L"norvane_launcher.cfg")), "shipped config");
 }

@@ -101,12 +101,7 @@ TEST_F(WorkerTest, UpdatesAfterTheClientExitsAndKeepsThePlayersData) {
     EXPECT_EQ(ReadTextFile(In(L"bin\\client.dll")), "new dll");
     EXPECT_FALSE(PathExists(In(L"Norvane-1.2")));
     // The player's files win; update-only files arrive; player-only files stay.
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), "player music");
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\new.ogg")), "update only");
-    EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), "player only");
-    EXPECT_EQ(ReadTextFile(In(L"data\\assets\\arrow\\a.png")), "player arrow");
-    EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")));
-    EXPECT_EQ(ReadTextFile(PerUserConfig()), "player config");
+    ExpectPlayersDataKept(install, PerUserConfig());
     // Version promoted; working folders and the archive outside the installation gone.
     EXPECT_EQ(ReadTextFile(In(L"norvane_version.txt")), "1.2");
     EXPECT_FALSE(PathExists(In(L"norvane_client_pending_version.txt")));
