@@ -23,6 +23,7 @@ export WINEDEBUG=-all
 export WINEPATH="$bin/tar-stand-in"   # Wine has no tar.exe of its own
 
 . "$root/scripts/virtual-display.sh"
+. "$root/scripts/client-pid.sh"
 cleanup() {
     wineserver -k 2>/dev/null || true
     stop_virtual_display
@@ -71,13 +72,7 @@ files_in_update=$(find "$package" -type f ! -name norvane_client_pending_version
 
 echo "Starting the sample client; it exits by itself after 4 seconds..."
 wine "$install/Norvane.exe" --sleep 4000 >"$out/client-pid" 2>/dev/null &
-tries=0
-until [ -s "$out/client-pid" ]; do
-    tries=$((tries + 1))
-    [ $tries -le 200 ] || { echo "the client did not start" >&2; exit 1; }
-    sleep 0.1
-done
-client_pid=$(tr -d '\r\n' <"$out/client-pid")
+client_pid=$(wait_for_client_pid "$out/client-pid" 200)
 
 echo "Starting mossharbor-updater.exe $client_pid ... (the launcher's command line)"
 update_started=$(date +%s)

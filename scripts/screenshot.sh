@@ -34,6 +34,7 @@ for exe in "$bin/mossharbor-updater.exe" "$bin/tests/waiting-client.exe" \
 done
 
 . "$root/scripts/virtual-display.sh"
+. "$root/scripts/client-pid.sh"
 
 export WINEPREFIX="$build/wineprefix-x11"
 export WINEDEBUG=-all
@@ -57,13 +58,7 @@ windows_path() { echo "Z:$1" | tr / '\\'; }
 case $state in
     waiting)
         wine "$bin/tests/waiting-client.exe" >"$scratch/client-pid" 2>/dev/null &
-        tries=0
-        until [ -s "$scratch/client-pid" ]; do
-            tries=$((tries + 1))
-            [ $tries -le 100 ] || { echo "the client did not start" >&2; exit 1; }
-            sleep 0.1
-        done
-        client_pid=$(tr -d '\r\n' <"$scratch/client-pid")
+        client_pid=$(wait_for_client_pid "$scratch/client-pid" 100)
         mkdir -p "$scratch/install/update"
         wine "$bin/mossharbor-updater.exe" "$client_pid" "$(windows_path "$scratch/update.tar")" \
             "$(windows_path "$scratch/install")" Norvane.exe >/dev/null 2>&1 &
