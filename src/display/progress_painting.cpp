@@ -6,10 +6,6 @@
 #include "display/progress_colors.h"
 #include "display/progress_layout.h"
 
-#ifdef MOSSHARBOR_BENCH_COUNTERS
-#include "bench_counters.h"
-#endif
-
 namespace {
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF color) {
@@ -35,9 +31,6 @@ void DrawLabel(HDC dc, const wchar_t* text, RECT rect, int height, int weight, C
 }  // namespace
 
 ProgressSnapshot PaintProgressWindow(HWND window) {
-#ifdef MOSSHARBOR_BENCH_COUNTERS
-    CountPaint();
-#endif
     const ScopedPaint paint(window);
     RECT client{};
     GetClientRect(window, &client);

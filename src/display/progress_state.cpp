@@ -2,10 +2,6 @@
 
 #include <wchar.h>
 
-#ifdef MOSSHARBOR_BENCH_COUNTERS
-#include "bench_counters.h"
-#endif
-
 ProgressState& Progress() {
     static ProgressState state;
     return state;
@@ -29,9 +25,6 @@ void RequestRepaint(ProgressState& state) {
     }
     if (state.window != nullptr) {
         PostMessageW(state.window, kRepaintRequest, 0, 0);
-#ifdef MOSSHARBOR_BENCH_COUNTERS
-        CountRepaintPost(state);
-#endif
     }
 }
 
@@ -44,9 +37,13 @@ void SetStatus(ProgressState& state, const wchar_t* text) {
     RequestRepaint(state);
 }
 
+// One update posts a progress value per archive line and per file, tens of thousands of them,
+// while the picture changes about a hundred times: only a change is worth a repaint request.
 void SetProgress(ProgressState& state, int value) {
-    state.percent.exchange(ClampPercent(value));
-    RequestRepaint(state);
+    const int clamped = ClampPercent(value);
+    if (state.percent.exchange(clamped) != clamped) {
+        RequestRepaint(state);
+    }
 }
 
 void ReportFailure(ProgressState& state, const wchar_t* message) {

@@ -22,7 +22,8 @@ enum class WorkerPhase : int {
 };
 
 struct ProgressState;
-// Called on the worker's thread after every change; tests record the sequence through it.
+// Called on the worker's thread for every repaint request, just before it is posted: a new status
+// or a new percentage. Tests and the benchmark follow the update through it.
 using ProgressObserver = void (*)(const ProgressState& state, void* context);
 
 // The only channel between the worker and the window.

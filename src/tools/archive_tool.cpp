@@ -1,17 +1,17 @@
 #include "tools/archive_tool.h"
 
-#include <stdio.h>
 #include <wchar.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "tools/child_process.h"
 #include "tools/directory_listing.h"
 #include "tools/directory_tree.h"
+#include "tools/unique_handle.h"
 
 namespace {
 
-constexpr size_t kCommandCapacity = 1024;
 constexpr int kBandStart = 10;
 constexpr int kBandWidth = 40;
 constexpr int kBandEnd = 50;
@@ -22,13 +22,72 @@ bool QueryIsDirectory(const wchar_t* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+std::wstring FindArchiveTool() {
+    wchar_t systemFolder[MAX_PATH] = {};
+    const UINT systemLength = GetSystemDirectoryW(systemFolder, MAX_PATH);
+    const DWORD attributes =
+        GetFileAttributesW((std::wstring(systemFolder) + L"\\tar.exe").c_str());
+    const bool systemToolExists = systemLength > 0 && systemLength < MAX_PATH &&
+                                  attributes != INVALID_FILE_ATTRIBUTES &&
+                                  (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    // A cut path names no file, so the start fails and the update reports it.
+    wchar_t ownExe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, ownExe, MAX_PATH);
+    return ArchiveToolPath(systemFolder, ownExe, systemToolExists);
+}
+
+// The tool takes its arguments in the ANSI code page, so a path outside it would reach the tool
+// as question marks. It gets no path at all: it reads the archive as its standard input, opened
+// here with the full Unicode name, and extracts into its working directory.
+int RunArchiveTool(const wchar_t* arguments, const wchar_t* archivePath,
+                   const wchar_t* workingDirectory, LineCallback onLine) {
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    const UniqueFileHandle archive(CreateFileW(archivePath, GENERIC_READ, FILE_SHARE_READ,
+                                               &inheritable, OPEN_EXISTING,
+                                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!archive) {
+        return -1;
+    }
+    const std::wstring tool = FindArchiveTool();
+    const std::wstring commandLine = L"\"" + tool + L"\" " + arguments;
+    ChildLaunch launch;
+    launch.programPath = tool.c_str();
+    launch.commandLine = commandLine.c_str();
+    launch.standardInput = archive.Get();
+    launch.workingDirectory = workingDirectory;
+    return RunProcess(launch, std::move(onLine));
+}
+
+// The volume's free space and the archive's size, measured while whatever the tool managed to
+// write still takes its space.
+const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar_t* extractionDir) {
+    ULARGE_INTEGER freeBytes = {};
+    WIN32_FILE_ATTRIBUTE_DATA archive = {};
+    const bool sizesKnown = GetDiskFreeSpaceExW(extractionDir, &freeBytes, nullptr, nullptr) &&
+                            GetFileAttributesExW(archivePath, GetFileExInfoStandard, &archive);
+    const ULONGLONG archiveBytes =
+        (static_cast<ULONGLONG>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
+    return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes);
+}
+
 }  // namespace
 
+std::wstring ArchiveToolPath(const std::wstring& systemFolder, const std::wstring& ownExePath,
+                             bool systemToolExists) {
+    if (systemToolExists) {
+        return systemFolder + L"\\tar.exe";
+    }
+    const size_t separator = ownExePath.find_last_of(L"\\/");
+    const std::wstring ownFolder =
+        separator == std::wstring::npos ? std::wstring() : ownExePath.substr(0, separator);
+    return ownFolder + L"\\tar.exe";
+}
+
 int CountArchiveEntries(const wchar_t* archivePath) {
-    wchar_t command[kCommandCapacity];
-    _snwprintf_s(command, kCommandCapacity, _TRUNCATE, L"tar.exe -tf \"%ls\"", archivePath);
     int entries = 0;
-    RunProcess(command, [&entries](const wchar_t*) { ++entries; });
+    RunArchiveTool(L"-tf -", archivePath, nullptr, [&entries](const wchar_t*) { ++entries; });
     return entries;
 }
 
@@ -42,19 +101,22 @@ int ExtractionPercent(int extracted, int total) {
 
 int ExtractArchive(const wchar_t* archivePath, const wchar_t* extractionDir, int total,
                    ProgressState& progress) {
-    wchar_t command[kCommandCapacity];
-    _snwprintf_s(command, kCommandCapacity, _TRUNCATE, L"tar.exe -xvf \"%ls\" -C \"%ls\"",
-                 archivePath, extractionDir);
     int extracted = 0;
-    return RunProcess(command, [&extracted, total, &progress](const wchar_t*) {
-        ++extracted;
-        SetProgress(progress, ExtractionPercent(extracted, total));
-    });
+    return RunArchiveTool(L"-xvf -", archivePath, extractionDir,
+                          [&extracted, total, &progress](const wchar_t*) {
+                              ++extracted;
+                              SetProgress(progress, ExtractionPercent(extracted, total));
+                          });
+}
+
+const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
+                                        ULONGLONG archiveBytes) {
+    return sizesKnown && freeBytes < archiveBytes ? kDiskFullFailure : kExtractionFailure;
 }
 
 bool ChooseExtractionRoot(const wchar_t* extractionDir, const std::vector<std::wstring>& names,
-                          const IsDirectoryQuery& isDirectory, wchar_t (&root)[kPathCapacity]) {
-    wcscpy_s(root, kPathCapacity, extractionDir);
+                          const IsDirectoryQuery& isDirectory, wchar_t (&root)[MAX_PATH]) {
+    wcscpy_s(root, MAX_PATH, extractionDir);
     if (names.size() != 1) {
         return true;
     }
@@ -62,14 +124,14 @@ bool ChooseExtractionRoot(const wchar_t* extractionDir, const std::vector<std::w
     if (!isDirectory(joined.c_str())) {
         return true;
     }
-    if (joined.size() >= kPathCapacity) {
+    if (joined.size() >= MAX_PATH) {
         return false;
     }
-    wcscpy_s(root, kPathCapacity, joined.c_str());
+    wcscpy_s(root, MAX_PATH, joined.c_str());
     return true;
 }
 
-bool FindExtractionRoot(const wchar_t* extractionDir, wchar_t (&root)[kPathCapacity]) {
+bool FindExtractionRoot(const wchar_t* extractionDir, wchar_t (&root)[MAX_PATH]) {
     std::vector<std::wstring> names;
     bool listedAsDirectory = false;
     ForEachEntry(extractionDir, [&](const std::wstring& name, DWORD attributes) {
@@ -80,12 +142,12 @@ bool FindExtractionRoot(const wchar_t* extractionDir, wchar_t (&root)[kPathCapac
     // has just said what the entry is, so an over-long folder is refused rather than installed
     // as a sub-folder of the game.
     const auto isDirectory = [listedAsDirectory](const wchar_t* path) {
-        return QueryIsDirectory(path) || (wcslen(path) >= kPathCapacity && listedAsDirectory);
+        return QueryIsDirectory(path) || (wcslen(path) >= MAX_PATH && listedAsDirectory);
     };
     return ChooseExtractionRoot(extractionDir, names, isDirectory, root);
 }
 
-ExtractionOutcome RunExtractionStage(const UpdateJob& job, const wchar_t* extractionDir,
+ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const wchar_t* extractionDir,
                                      ProgressState& progress) {
     ExtractionOutcome outcome;
     DeleteTree(extractionDir);
@@ -94,14 +156,18 @@ ExtractionOutcome RunExtractionStage(const UpdateJob& job, const wchar_t* extrac
         return outcome;
     }
     SetStatus(progress, L"Extracting update...");
-    const int total = ExtractionTotal(CountArchiveEntries(job.archivePath));
-    if (ExtractArchive(job.archivePath, extractionDir, total, progress) != 0) {
-        outcome.failureMessage = kExtractionFailure;
-        return outcome;
+    const int total = ExtractionTotal(CountArchiveEntries(archivePath));
+    if (ExtractArchive(archivePath, extractionDir, total, progress) != 0) {
+        outcome.failureMessage = DiagnoseExtractionFailure(archivePath, extractionDir);
+    } else {
+        SetProgress(progress, kBandEnd);
+        if (!FindExtractionRoot(extractionDir, outcome.extractionRoot)) {
+            outcome.failureMessage = kExtractionFailure;
+        }
     }
-    SetProgress(progress, kBandEnd);
-    if (!FindExtractionRoot(extractionDir, outcome.extractionRoot)) {
-        outcome.failureMessage = kExtractionFailure;
+    // A partial extraction only takes space, on a disk that may be full.
+    if (outcome.failureMessage != nullptr) {
+        DeleteTree(extractionDir);
     }
     return outcome;
 }

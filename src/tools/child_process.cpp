@@ -26,7 +26,7 @@ void ReadLinesToEnd(HANDLE readEnd, const LineCallback& onLine) {
 
 }  // namespace
 
-int RunProcess(const wchar_t* commandLine, LineCallback onLine) {
+int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
     const bool capture = static_cast<bool>(onLine);
     UniqueHandle readEnd;
     UniqueHandle writeEnd;
@@ -43,18 +43,20 @@ int RunProcess(const wchar_t* commandLine, LineCallback onLine) {
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    if (capture) {
+    const bool redirect = capture || launch.standardInput != nullptr;
+    if (redirect) {
         startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = launch.standardInput;
         startup.hStdOutput = writeEnd.Get();
         startup.hStdError = writeEnd.Get();
     }
     PROCESS_INFORMATION started = {};
 
     // CreateProcessW may write into the command line it is given.
-    std::wstring writableCommandLine = commandLine;
-    const BOOL created = CreateProcessW(nullptr, writableCommandLine.data(), nullptr, nullptr,
-                                        capture ? TRUE : FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                                        &startup, &started);
+    std::wstring writableCommandLine = launch.commandLine;
+    const BOOL created = CreateProcessW(launch.programPath, writableCommandLine.data(), nullptr,
+                                        nullptr, redirect ? TRUE : FALSE, CREATE_NO_WINDOW, nullptr,
+                                        launch.workingDirectory, &startup, &started);
     // From here only the child holds a write end, so reading ends when the child lets go.
     writeEnd.Reset();
     if (!created) {

@@ -5,13 +5,24 @@
 #include <utility>
 
 #include "tools/directory_listing.h"
-#include "tools/file_copy_retry.h"
+#include "tools/held_file_retry.h"
 
 namespace {
 
-// Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole copy.
-int CopyTreeWithin(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
-                   RetryBudget& budget) {
+enum class Transfer { kCopy, kMove };
+
+bool TransferFile(Transfer transfer, const std::wstring& from, const std::wstring& to,
+                  RetryBudget& budget) {
+    if (transfer == Transfer::kCopy) {
+        return CopyFileRetryingWhileHeld(from, to, budget);
+    }
+    return MoveFileRetryingWhileHeld(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED,
+                                     budget);
+}
+
+// Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole walk.
+int TransferTree(Transfer transfer, const std::wstring& source, const std::wstring& destination,
+                 FileCallback onFile, RetryBudget& budget) {
     CreateDirectoryW(destination.c_str(), nullptr);
     int failed = 0;
     ForEachEntry(source, [&](const std::wstring& name, DWORD attributes) {
@@ -19,9 +30,9 @@ int CopyTreeWithin(const std::wstring& source, const std::wstring& destination, 
         const std::wstring from = source + L"\\" + name;
         const std::wstring to = destination + L"\\" + name;
         if (kind == EntryKind::kDirectory) {
-            failed += CopyTreeWithin(from, to, onFile, budget);
+            failed += TransferTree(transfer, from, to, onFile, budget);
         } else if (kind == EntryKind::kFile) {
-            if (!CopyFileRetryingWhileHeld(from, to, budget)) {
+            if (!TransferFile(transfer, from, to, budget)) {
                 ++failed;
             }
             if (onFile) {
@@ -51,7 +62,12 @@ void DeleteEntries(const std::wstring& directory) {
 
 int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile) {
     RetryBudget budget;
-    return CopyTreeWithin(source, destination, std::move(onFile), budget);
+    return TransferTree(Transfer::kCopy, source, destination, std::move(onFile), budget);
+}
+
+int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile) {
+    RetryBudget budget;
+    return TransferTree(Transfer::kMove, source, destination, std::move(onFile), budget);
 }
 
 int CountFiles(const std::wstring& directory) {

@@ -12,6 +12,11 @@ using FileCallback = std::function<void()>;
 // short while. Returns how many files could not be copied.
 int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile);
 
+// The same walk as CopyTree, but each file is moved over its place, a rename where both trees
+// share a volume, a copy and delete where they do not. A file that cannot be moved stays in
+// `source`. Returns how many files could not be moved.
+int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile);
+
 // Files below `directory`, an empty directory counting 1; 0 when it cannot be listed.
 // Directory links are not counted.
 int CountFiles(const std::wstring& directory);

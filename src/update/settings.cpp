@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "tools/directory_tree.h"
-#include "tools/file_copy_retry.h"
+#include "tools/held_file_retry.h"
 #include "tools/unique_handle.h"
 #include "update/working_paths.h"
 

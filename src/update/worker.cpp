@@ -5,6 +5,7 @@
 #include "display/com_apartment.h"
 #include "tools/archive_tool.h"
 #include "tools/directory_tree.h"
+#include "tools/held_file_retry.h"
 #include "tools/unique_handle.h"
 #include "update/install_progress.h"
 #include "update/roaming_folder.h"
@@ -26,24 +27,28 @@ void WaitForClient(int32_t clientPid) {
     }
 }
 
-// Copies the update over the installation; returns how many files could not be installed.
+// Moves the update over the installation: the extracted files sit on the installation's own
+// volume, so each one is a rename rather than a second write of every byte. The player's
+// originals are safe in the backup by now. Returns how many files could not be installed.
 int InstallFiles(const std::wstring& extractionRoot, const std::wstring& installDir,
                  ProgressState& progress) {
     const int total = CountFiles(extractionRoot);
-    int copied = 0;
-    return CopyTree(extractionRoot, installDir, [&progress, &copied, total] {
-        ++copied;
-        SetProgress(progress, InstallPercent(copied, total));
+    int installed = 0;
+    return MoveTree(extractionRoot, installDir, [&progress, &installed, total] {
+        ++installed;
+        SetProgress(progress, InstallPercent(installed, total));
     });
 }
 
-// The launcher reads the current version file; only a complete install may advance it.
-void PromoteVersionFile(const WorkingPaths& paths) {
+// The launcher reads the current version file; only a complete install may advance it. It is
+// replaced in one step, so no failure can leave the installation without one.
+bool PromoteVersionFile(const WorkingPaths& paths) {
     if (GetFileAttributesW(paths.pendingVersionFile) == INVALID_FILE_ATTRIBUTES) {
-        return;
+        return true;
     }
-    DeleteFileW(paths.currentVersionFile);
-    MoveFileExW(paths.pendingVersionFile, paths.currentVersionFile, MOVEFILE_REPLACE_EXISTING);
+    RetryBudget budget;
+    return MoveFileRetryingWhileHeld(paths.pendingVersionFile, paths.currentVersionFile,
+                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, budget);
 }
 
 void LaunchClient(const UpdateJob& job) {
@@ -78,7 +83,8 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     WaitForClient(job->clientPid);
     SetProgress(progress, 8);
 
-    const ExtractionOutcome extraction = RunExtractionStage(*job, paths.extractionDir, progress);
+    const ExtractionOutcome extraction =
+        RunExtractionStage(job->archivePath, paths.extractionDir, progress);
     if (extraction.failureMessage != nullptr) {
         return Fail(std::move(job), progress, extraction.failureMessage);
     }
@@ -109,9 +115,9 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     if (restored) {
         DeleteInterruptedBackups(*job);
     }
+    // Not promoted and not launched, so the launcher still offers this update; the archive stays
+    // so that the next attempt needs no download.
     if (notInstalled > 0) {
-        // Not promoted and not launched, so the launcher still offers this update; the archive
-        // and the extracted files stay for the next attempt.
         if (restored) {
             DeleteTree(paths.backupDir);
         }
@@ -119,12 +125,15 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
 
     SetStatus(progress, L"Cleaning up...");
-    DeleteFileW(job->archivePath);
-    DeleteTree(paths.extractionDir);
+    const bool promoted = PromoteVersionFile(paths);
     if (restored) {
         DeleteTree(paths.backupDir);
     }
-    PromoteVersionFile(paths);
+    if (!promoted) {
+        return Fail(std::move(job), progress, kIncompleteInstall);
+    }
+    DeleteFileW(job->archivePath);
+    DeleteTree(paths.extractionDir);
     SetProgress(progress, 100);
 
     SetStatus(progress, L"Launching Norvane...");

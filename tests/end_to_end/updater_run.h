@@ -1,46 +1,48 @@
 #pragma once
 
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "support/process_harness.h"
-#include "support/tar_writer.h"
 #include "support/test_files.h"
 
-// A sample installation, a downloaded archive and a roaming folder, all in a scratch folder,
-// with the updater started on them as the launcher starts it.
+// A player's installation, a downloaded update and a roaming folder in a scratch folder, with
+// the test build of the updater started on them the way the launcher starts it.
 class UpdaterRun {
   public:
-    // `tag` goes into every path so paths with spaces and non-ASCII letters are the norm.
-    explicit UpdaterRun(const std::wstring& tag = L"Nörvane Gäme");
+    // `folderName` goes into every path, so spaces and letters beyond ASCII are the norm.
+    explicit UpdaterRun(const std::wstring& folderName = L"Nörvane Gäme");
     ~UpdaterRun();
 
     std::wstring In(const std::wstring& relative) const { return install + L"\\" + relative; }
-    std::wstring PerUserConfig() const { return roaming + L"\\Norvane\\norvane_launcher.cfg"; }
-
-    // Version 1.1 with a player's data and launcher configuration, and the client exe.
+    // Version 1.1 with the player's data, launcher configuration and the client exe.
     void MakeInstallation();
-    // Version 1.2 below one top-level folder, with a pending version file.
-    std::vector<ArchiveMember> ReleaseMembers() const;
-    void WriteUpdateArchive(const std::vector<ArchiveMember>& members);
+    // Version 1.2 below one top-level folder, with a pending version file, archived by the real
+    // tool with `options` (the format).
+    void WriteRelease(const std::wstring& options = L"-c");
 
-    // Starts the test build of the updater; the window must appear.
+    // The launcher's start, from a folder where a tar.exe has been planted: the updater must
+    // never run it.
     void Start(DWORD clientPid, const std::wstring& exe = {});
-    // Stops the worker at a status and percentage until Release(); see the test build's hooks.
-    void HoldWorkerAt(const std::wstring& status, int percent);
-    bool WaitUntilHeld(DWORD timeoutMs) const;
+    // Stops the worker at a status and percentage until Release().
+    void HoldWorkerAt(const std::wstring& status, int percent = 0);
+    bool WaitUntilHeld() const;
     void Release() const;
+    // Lets a hold-free run follow, e.g. the launcher's next attempt.
+    void ClearHold() const;
 
     std::optional<DWORD> WaitForExit(DWORD timeoutMs) {
         return WaitForExitCode(updater.process, timeoutMs);
     }
-    bool WindowIsOpen() const { return IsWindow(window) != FALSE; }
     void PressEscape() const { PressKey(window, VK_ESCAPE); }
+    // The last status the worker showed, once the update has failed (or after the timeout).
+    std::wstring FailureShown(DWORD timeoutMs) const;
     bool ClientWasStarted(DWORD timeoutMs) const;
+    // A failed update's window stays until Esc; then the exit code is 0.
+    void ExpectFailureUntilEscape(const std::wstring& message);
 
-    // The player's files and version as before the update.
     void ExpectInstallationUntouched() const;
-    // The player's data kept and the update installed, version 1.2, working folders gone.
+    // The update installed, the player's data kept, version 1.2, working folders gone.
     void ExpectUpdated() const;
 
     ScratchFolder folder;
@@ -52,18 +54,15 @@ class UpdaterRun {
     HWND window = nullptr;
 };
 
-// The roaming folder as the shipping exe finds it.
-std::wstring ShellRoamingFolder();
-
-// Names directly below a folder, in listing order.
-std::vector<std::wstring> EntriesIn(const std::wstring& directory);
-
 // A client that runs until Finish(), as the game does until the player quits.
 struct RunningClient {
     RunningClient(const UpdaterRun& run, bool forever = false);
-    ~RunningClient();
-    void Finish() const;
+    ~RunningClient() { KillProgram(process.process); }
+    void Finish() const { WriteTextFile(releaseFile, ""); }
 
     std::wstring releaseFile;
     StartedProcess process;
 };
+
+// Opens a file without sharing, the way a running game or a scanner holds it.
+UniqueFileHandle HoldFileOpen(const std::wstring& path);

@@ -2,36 +2,38 @@
 
 #include "support/process_harness.h"
 #include "support/test_files.h"
-#include "update/command_line.h"
 
 namespace {
 
-// The launcher's view of a refused command line: one error box, then exit code 1.
-void ExpectUsageBox(const std::wstring& exe, const std::vector<std::wstring>& arguments) {
-    StartedProcess updater = StartProgram(exe, arguments);
-    ASSERT_TRUE(updater.process) << "cannot start " << Narrow(exe);
-    auto box = WaitForMessageBox(updater.pid, 20000);
-    ASSERT_TRUE(box.has_value()) << "no message box";
-    EXPECT_EQ(box->caption, kUsageCaption);
-    EXPECT_EQ(box->text, kUsageText);
-    EXPECT_EQ(WaitForExitCode(updater.process, 300), std::nullopt) << "exited before dismissal";
-    DismissMessageBox(box->box);
-    EXPECT_EQ(WaitForExitCode(updater.process, 20000), 1u);
-    KillProgram(updater.process);
-}
-
-TEST(Usage, ThreeArgumentsShowTheUsageBoxAndExitWithOne) {
-    ExpectUsageBox(UpdaterExePath(), {L"123", L"C:\\u.tar", L"C:\\Games"});
-}
-
-TEST(Usage, OverLongAndUnsafeArgumentsAreRefusedBeforeAnythingIsTouched) {
+// Every refused command line: one error box, nothing touched, exit code 1 once it is dismissed.
+TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
     ScratchFolder folder;
     WriteTextFile(folder / L"update\\keep.txt", "x");
-    const std::wstring longInstallDir = folder.Path() + L"\\" + std::wstring(240, L'n');
-    ExpectUsageBox(UpdaterExePath(), {L"1", folder / L"u.tar", longInstallDir, L"c.exe"});
-    ExpectUsageBox(UpdaterExePath(), {L"1", folder / L"a\"b.tar", folder.Path(), L"c.exe"});
-    EXPECT_TRUE(PathExists(folder / L"update\\keep.txt"));
-    EXPECT_FALSE(PathExists(folder / L"update\\extract"));
+    const std::wstring archive = folder / L"u.tar";
+    const std::wstring tooLong(260, L'a');
+    const std::vector<std::vector<std::wstring>> refused = {
+        {L"1", archive, folder.Path()},
+        {L"1", archive, folder.Path(), tooLong},
+        {L"1", archive, folder.Path() + L"\\" + std::wstring(200, L'n'), L"c.exe"},
+        {L"1", folder / L"a\"b.tar", folder.Path(), L"c.exe"},
+        {L"1", folder.Path() + L"\\", folder.Path(), L"c.exe"},
+    };
+    for (const auto& arguments : refused) {
+        SCOPED_TRACE(testing::Message() << "row " << (&arguments - refused.data()));
+        StartedProcess updater = StartProgram(UpdaterExePath(), arguments);
+        const HWND box = WaitForProcessWindow(updater.pid, L"#32770", 20000);
+        ASSERT_NE(box, nullptr);
+        for (int i = 0; i < 100 && WindowText(box).empty(); ++i) {
+            Sleep(20);
+        }
+        EXPECT_EQ(WindowText(box),
+                  L"Usage: mossharbor-updater.exe <pid> <archive> <install_dir> <exe>");
+        EXPECT_EQ(WaitForExitCode(updater.process, 200), std::nullopt) << "exited before dismissal";
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(WaitForExitCode(updater.process, 20000), 1u);
+        KillProgram(updater.process);
+    }
+    EXPECT_EQ(EntryCount(folder / L"update"), 1u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "process_harness.h"
+#include "support/process_harness.h"
 
 namespace {
 
@@ -22,14 +22,6 @@ BOOL CALLBACK MatchWindow(HWND window, LPARAM parameter) {
     return TRUE;
 }
 
-std::wstring WindowText(HWND window) {
-    wchar_t text[1024] = {};
-    GetWindowTextW(window, text, 1024);
-    return text;
-}
-
-}  // namespace
-
 std::wstring QuoteArgument(const std::wstring& argument) {
     std::wstring quoted = L"\"";
     size_t backslashes = 0;
@@ -38,18 +30,15 @@ std::wstring QuoteArgument(const std::wstring& argument) {
             ++backslashes;
             continue;
         }
-        if (c == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
+        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
         backslashes = 0;
         quoted.push_back(c);
     }
     quoted.append(backslashes * 2, L'\\');
-    quoted.push_back(L'"');
-    return quoted;
+    return quoted + L"\"";
 }
+
+}  // namespace
 
 StartedProcess StartProgram(const std::wstring& exePath, const std::vector<std::wstring>& arguments,
                             const std::wstring& workingDirectory) {
@@ -61,14 +50,13 @@ StartedProcess StartProgram(const std::wstring& exePath, const std::vector<std::
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
     StartedProcess started;
-    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
-                        &info)) {
-        return started;
+    if (CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                       workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
+                       &info)) {
+        const UniqueHandle thread(info.hThread);
+        started.process.Reset(info.hProcess);
+        started.pid = info.dwProcessId;
     }
-    UniqueHandle thread(info.hThread);
-    started.process.Reset(info.hProcess);
-    started.pid = info.dwProcessId;
     return started;
 }
 
@@ -85,25 +73,11 @@ HWND WaitForProcessWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs) 
     return nullptr;
 }
 
-std::optional<MessageBoxText> WaitForMessageBox(DWORD pid, DWORD timeoutMs) {
-    const HWND box = WaitForProcessWindow(pid, L"#32770", timeoutMs);
-    if (box == nullptr) {
-        return std::nullopt;
-    }
-    // The message text is the static control with the id 0xFFFF; wait until it is filled in.
-    std::wstring text;
-    for (int attempt = 0; attempt < 100 && text.empty(); ++attempt) {
-        const HWND label = GetDlgItem(box, 0xFFFF);
-        text = label != nullptr ? WindowText(label) : std::wstring();
-        if (text.empty()) {
-            Sleep(20);
-        }
-    }
-    return MessageBoxText{WindowText(box), text, box};
-}
-
-void DismissMessageBox(HWND box) {
-    PostMessageW(box, WM_COMMAND, IDOK, 0);
+std::wstring WindowText(HWND window) {
+    wchar_t text[1024] = {};
+    const HWND label = GetDlgItem(window, 0xFFFF);
+    GetWindowTextW(label != nullptr ? label : window, text, 1024);
+    return text;
 }
 
 void PressKey(HWND window, WPARAM virtualKey) {
@@ -112,11 +86,11 @@ void PressKey(HWND window, WPARAM virtualKey) {
 }
 
 std::optional<DWORD> WaitForExitCode(const UniqueHandle& process, DWORD timeoutMs) {
-    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0) {
+    DWORD code = 0;
+    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.Get(), &code)) {
         return std::nullopt;
     }
-    DWORD code = 0;
-    GetExitCodeProcess(process.Get(), &code);
     return code;
 }
 

@@ -1,7 +1,8 @@
-// Linked into the test builds of the updater and into the test programs in place of the
-// shipping per-user folder lookup. Everything here is driven by variables the tests set.
+// Linked into the test build of the updater in place of the shipping per-user folder lookup.
+// Everything here is driven by environment variables that the tests set.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 
 #include "display/progress_state.h"
@@ -15,42 +16,46 @@ std::wstring Variable(const wchar_t* name) {
     return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(value);
 }
 
-// Holds the worker at a chosen point, so a test can press keys or end the process while the
-// worker is exactly there instead of relying on timing:
-//   MOSSHARBOR_TEST_HOLD_STATUS   the status text to stop at
-//   MOSSHARBOR_TEST_HOLD_PERCENT  ...once the percentage has reached this value
-//   MOSSHARBOR_TEST_HOLD_MARKER   a file created once the worker is held
-//   MOSSHARBOR_TEST_HOLD_RELEASE  a file whose appearance lets the worker go on
-struct HoldPoint {
-    std::wstring status = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
-    int percent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
+// MOSSHARBOR_TEST_PROGRESS_LOG: every repaint request is appended as "percent failed status",
+// one line each, in UTF-16.
+// MOSSHARBOR_TEST_HOLD_STATUS / _PERCENT: the worker stops once both are reached, creates the
+// file MOSSHARBOR_TEST_HOLD_MARKER and waits until MOSSHARBOR_TEST_HOLD_RELEASE exists, so a
+// test can press keys or kill the process exactly there instead of relying on timing.
+struct Hooks {
+    std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
+    std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
+    int holdPercent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
     std::wstring marker = Variable(L"MOSSHARBOR_TEST_HOLD_MARKER");
     std::wstring release = Variable(L"MOSSHARBOR_TEST_HOLD_RELEASE");
-    bool reached = false;
+    bool held = false;
 };
 
-void HoldWorkerWhenReached(const ProgressState& state, void* context) {
-    auto* hold = static_cast<HoldPoint*>(context);
-    if (hold->reached || hold->status != state.statusText || state.percent.load() < hold->percent) {
+void OnRepaintRequest(const ProgressState& state, void* context) {
+    auto* hooks = static_cast<Hooks*>(context);
+    if (FILE* log = _wfopen(hooks->log.c_str(), L"ab")) {
+        const std::wstring line = std::to_wstring(state.percent.load()) +
+                                  (state.failed.load() ? L" 1 " : L" 0 ") + state.statusText +
+                                  L"\n";
+        fwrite(line.data(), sizeof(wchar_t), line.size(), log);
+        fclose(log);
+    }
+    if (hooks->held || hooks->holdStatus.empty() || hooks->holdStatus != state.statusText ||
+        state.percent.load() < hooks->holdPercent) {
         return;
     }
-    hold->reached = true;
-    HANDLE marker = CreateFileW(hold->marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker != INVALID_HANDLE_VALUE) {
-        CloseHandle(marker);
+    hooks->held = true;
+    if (FILE* marker = _wfopen(hooks->marker.c_str(), L"w")) {
+        fclose(marker);
     }
-    while (GetFileAttributesW(hold->release.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (GetFileAttributesW(hooks->release.c_str()) == INVALID_FILE_ATTRIBUTES) {
         Sleep(20);
     }
 }
 
-const bool kHoldInstalled = [] {
-    static HoldPoint hold;
-    if (!hold.status.empty() && !hold.marker.empty() && !hold.release.empty()) {
-        Progress().observer = HoldWorkerWhenReached;
-        Progress().observerContext = &hold;
-    }
+const bool kHooksInstalled = [] {
+    static Hooks hooks;
+    Progress().observer = OnRepaintRequest;
+    Progress().observerContext = &hooks;
     return true;
 }();
 

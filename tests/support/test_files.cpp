@@ -1,11 +1,10 @@
-#include "test_files.h"
-
-#include <windows.h>
+#include "support/test_files.h"
 
 #include <atomic>
-#include <stdexcept>
 
-#include "tools/unique_handle.h"
+#include "support/process_harness.h"
+#include "tools/directory_listing.h"
+#include "tools/directory_tree.h"
 
 namespace {
 
@@ -20,42 +19,34 @@ ScratchFolder::ScratchFolder() {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    std::wstring base = temp;
-    if (!base.empty() && base.back() == L'\\') {
-        base.pop_back();
-    }
-    path_ = base + L"\\mh-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount64()) + L"-" + std::to_wstring(counter++);
-    RemoveTreeForTests(path_);
+    path_ = std::wstring(temp) + L"mh-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(counter++);
+    DeleteTree(path_);
     MakeDirectories(path_);
 }
 
 ScratchFolder::~ScratchFolder() {
-    RemoveTreeForTests(path_);
+    DeleteTree(path_);
 }
 
 void MakeDirectories(const std::wstring& path) {
-    if (path.empty() || IsDirectory(path)) {
-        return;
+    if (!path.empty() && !PathExists(path)) {
+        MakeDirectories(ParentOf(path));
+        CreateDirectoryW(path.c_str(), nullptr);
     }
-    MakeDirectories(ParentOf(path));
-    CreateDirectoryW(path.c_str(), nullptr);
 }
 
 void WriteTextFile(const std::wstring& path, const std::string& content) {
     MakeDirectories(ParentOf(path));
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        throw std::runtime_error("cannot write " + Narrow(path));
-    }
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
 std::string ReadTextFile(const std::wstring& path) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return "<missing>";
     }
@@ -72,52 +63,42 @@ bool PathExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool IsDirectory(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void RemoveTreeForTests(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return;
-    }
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        if (!DeleteFileW(path.c_str())) {
-            RemoveDirectoryW(path.c_str());
-        }
-        return;
-    }
-    WIN32_FIND_DATAW entry;
-    {
-        UniqueFindHandle search(FindFirstFileW((path + L"\\*").c_str(), &entry));
-        if (search) {
-            do {
-                const std::wstring name = entry.cFileName;
-                if (name != L"." && name != L"..") {
-                    RemoveTreeForTests(path + L"\\" + name);
-                }
-            } while (FindNextFileW(search.Get(), &entry));
-        }
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-std::wstring TestProgramFolder() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return ParentOf(self);
+size_t EntryCount(const std::wstring& directory) {
+    size_t count = 0;
+    ForEachEntry(directory, [&count](const std::wstring&, DWORD) { ++count; });
+    return count;
 }
 
 std::wstring TestProgramPath(const std::wstring& exeName) {
-    return TestProgramFolder() + L"\\" + exeName;
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return ParentOf(self) + L"\\" + exeName;
 }
 
 std::wstring UpdaterExePath() {
-    return ParentOf(TestProgramFolder()) + L"\\mossharbor-updater.exe";
+    return ParentOf(ParentOf(TestProgramPath(L""))) + L"\\mossharbor-updater.exe";
 }
 
-std::wstring UpdaterUnderTestExePath() {
-    return TestProgramPath(L"mossharbor-updater-under-test.exe");
+bool MakeArchive(const std::wstring& tree, const std::wstring& archive,
+                 const std::wstring& options) {
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    MakeDirectories(ParentOf(archive));
+    const UniqueFileHandle output(CreateFileW(archive.c_str(), GENERIC_WRITE, 0, &inheritable,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::wstring tool = std::wstring(system) + L"\\tar.exe";
+    std::wstring commandLine = L"\"" + tool + L"\" " + options + L" -f - .";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output.Get();
+    PROCESS_INFORMATION started{};
+    if (!output || !CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                   CREATE_NO_WINDOW, nullptr, tree.c_str(), &startup, &started)) {
+        return false;
+    }
+    const UniqueHandle process(started.hProcess);
+    const UniqueHandle thread(started.hThread);
+    return WaitForExitCode(process, 60000) == 0u;
 }

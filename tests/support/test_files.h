@@ -1,9 +1,8 @@
 #pragma once
 
-#include <string>
-#include <vector>
+#include <windows.h>
 
-#include "utf8_text.h"
+#include <string>
 
 // A fresh, empty folder below the system's temporary folder, removed again at destruction.
 class ScratchFolder {
@@ -14,7 +13,6 @@ class ScratchFolder {
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
     const std::wstring& Path() const { return path_; }
-    // Path of a name below the folder, joined with one backslash.
     std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
 
   private:
@@ -23,17 +21,17 @@ class ScratchFolder {
 
 // Creates the file and every missing folder above it.
 void WriteTextFile(const std::wstring& path, const std::string& content);
+// The content, or "<missing>".
 std::string ReadTextFile(const std::wstring& path);
 bool PathExists(const std::wstring& path);
-bool IsDirectory(const std::wstring& path);
 void MakeDirectories(const std::wstring& path);
-// Removes a tree with everything below it, read-only files included.
-void RemoveTreeForTests(const std::wstring& path);
+size_t EntryCount(const std::wstring& directory);
 
-// Folder of the running test program; test programs and the updater are found from here.
-std::wstring TestProgramFolder();
+// Test programs sit beside the test executable; the shipping updater one folder up.
 std::wstring TestProgramPath(const std::wstring& exeName);
-// The updater as the launcher starts it, and the test build that differs only in its
-// per-user folder.
 std::wstring UpdaterExePath();
-std::wstring UpdaterUnderTestExePath();
+
+// Writes an archive of everything in `tree` with the system's own archive tool, which reads the
+// tree itself, so no name passes through its ANSI command line. `options` picks the format.
+bool MakeArchive(const std::wstring& tree, const std::wstring& archive,
+                 const std::wstring& options);

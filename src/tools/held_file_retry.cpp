@@ -1,4 +1,4 @@
-#include "tools/file_copy_retry.h"
+#include "tools/held_file_retry.h"
 
 #include <algorithm>
 
@@ -43,15 +43,33 @@ bool RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<v
     }
 }
 
+namespace {
+
+// The platform call's result as RetryWhileHeld wants it: 0, or the error that made it fail.
+DWORD Outcome(BOOL succeeded) {
+    if (succeeded) {
+        return ERROR_SUCCESS;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_GEN_FAILURE) : error;
+}
+
+void SleepFor(DWORD ms) {
+    Sleep(ms);
+}
+
+}  // namespace
+
 bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                RetryBudget& budget) {
-    const auto attempt = [&] {
-        if (CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
-            return static_cast<DWORD>(ERROR_SUCCESS);
-        }
-        const DWORD error = GetLastError();
-        return error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_GEN_FAILURE) : error;
-    };
     return RetryWhileHeld(
-        attempt, [](DWORD ms) { Sleep(ms); }, budget);
+        [&] { return Outcome(CopyFileW(source.c_str(), destination.c_str(), FALSE)); }, SleepFor,
+        budget);
+}
+
+bool MoveFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
+                               DWORD flags, RetryBudget& budget) {
+    return RetryWhileHeld(
+        [&] { return Outcome(MoveFileExW(source.c_str(), destination.c_str(), flags)); }, SleepFor,
+        budget);
 }

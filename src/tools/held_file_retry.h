@@ -5,12 +5,12 @@
 #include <functional>
 #include <string>
 
-// Right after a game exits, scanners and indexers often hold its files for a moment. A copy that
-// runs into such a hold is tried again after growing pauses, within these limits.
+// Right after a game exits, scanners and indexers often hold its files for a moment. A copy or
+// move that runs into such a hold is tried again after growing pauses, within these limits.
 inline constexpr DWORD kFileRetryLimitMs = 2000;
 inline constexpr DWORD kTreeRetryLimitMs = 20000;
 
-// Time spent pausing for held files during one whole tree copy, shared by all its levels.
+// Time spent pausing for held files during one whole tree walk, shared by all its levels.
 struct RetryBudget {
     DWORD pausedMs = 0;
 };
@@ -30,3 +30,6 @@ bool RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<v
 // CopyFileW, overwriting, retried while the source or destination is held.
 bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                RetryBudget& budget);
+// MoveFileExW with `flags`, retried while the source or destination is held.
+bool MoveFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
+                               DWORD flags, RetryBudget& budget);
