@@ -1,7 +1,9 @@
 #!/bin/sh
-# The benchmark: a large synthetic update applied by the updater from start to exit, against the
-# same raw work done by a plain program, in alternating rounds. Prints a results table and
-# writes it to build/bench/benchmark-report.md. Nothing fails on a number.
+# The benchmark: a large synthetic update applied by the updater from start to exit, against two
+# floors doing the same raw work in a plain program, one copying the update over the
+# installation and one moving it, in alternating rounds; then the updater's memory against a bare
+# window's living as long. Prints a results table and writes it to build/bench/benchmark-report.md.
+# Nothing fails on a number.
 #
 # Usage: scripts/bench.sh [ROUNDS]      (3 rounds unless told; the medians are reported)
 #   BENCH_WORK_DIR   where the installation and the archive live during the runs
@@ -20,7 +22,8 @@ report=$build/benchmark-report.md
 scripts/install-packages.sh python3
 cmake --preset mingw -B "$build" -DMOSSHARBOR_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target bench
-scripts/make-wineprefix.sh "$build/wineprefix" null
+scripts/build-bsdtar.sh "$build/bsdtar"
+scripts/make-wineprefix.sh "$build/wineprefix" null "$build/bsdtar/bsdtar.exe"
 export WINEPREFIX="$build/wineprefix"
 
 # The update and the installation are written once and kept while the generator is unchanged.
@@ -74,12 +77,13 @@ run_updater() {
     echo "round=$1 program=updater $line" >>"$results"
 }
 
-run_raw() {
+# $2: copy or move, how the floor puts the extracted files over the installation.
+run_floor() {
     reset_state
-    line=$(measure "$(windows_path "$bin/bench/bench-raw-update.exe")" '{pid}' "$archive" \
+    line=$(measure "$(windows_path "$bin/bench/bench-raw-update.exe")" "$2" '{pid}' "$archive" \
         "$install")
-    check_applied raw
-    echo "round=$1 program=raw $line" >>"$results"
+    check_applied "$2 floor"
+    echo "round=$1 program=$2 $line" >>"$results"
 }
 
 run_counting() {
@@ -103,22 +107,43 @@ run_counting() {
 } >>"$results"
 echo "exe bytes=$(stat -c %s "$bin/mossharbor-updater.exe")" >>"$results"
 
-# Alternating, and in turned-round order every other round, so a drift in the machine's load
-# or caches falls on both sides alike.
+run_program() {
+    case $2 in
+        updater) run_updater "$1" ;;
+        copy | move) run_floor "$1" "$2" ;;
+    esac
+}
+
+# Alternating, each program taking each place in turn, so a drift in the machine's load or
+# caches falls on all three alike.
 round=1
 while [ "$round" -le "$rounds" ]; do
     echo "Round $round of $rounds"
-    if [ $((round % 2)) -eq 1 ]; then
-        run_updater "$round"
-        run_raw "$round"
-    else
-        run_raw "$round"
-        run_updater "$round"
-    fi
+    case $((round % 3)) in
+        1) order="updater copy move" ;;
+        2) order="copy move updater" ;;
+        0) order="move updater copy" ;;
+    esac
+    for program in $order; do
+        run_program "$round" "$program"
+    done
     run_counting "$round"
     round=$((round + 1))
 done
 rm -rf "$work/install" "$work/update.tar"
+
+# Wine's own floor for a windowed program: a bare window open as long as the updater's median
+# run, as many times as there were rounds.
+updater_ms=$(sed -n 's/.* program=updater wall_ms=\([0-9.]*\).*/\1/p' "$results" | sort -n |
+    awk '{ ms[NR] = $1 }
+         END { printf "%d", NR % 2 ? ms[(NR + 1) / 2] : (ms[NR / 2] + ms[NR / 2 + 1]) / 2 }')
+echo "Bare window, ${updater_ms} ms a run"
+round=1
+while [ "$round" -le "$rounds" ]; do
+    line=$(measure "$(windows_path "$bin/bench/bench-bare-window.exe")" "$updater_ms")
+    echo "round=$round program=bare $line" >>"$results"
+    round=$((round + 1))
+done
 
 "$build/wine-run.sh" "$bin/bench/bench-compose-frame.exe" 500 | tr -d '\r' |
     sed 's/^/frame state=/' >>"$results"

@@ -12,6 +12,8 @@ scripts/install-packages.sh
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw >/dev/null
 bin=$root/build/mingw/bin
+tar_exe=$root/build/mingw/bsdtar/bsdtar.exe
+scripts/build-bsdtar.sh "$(dirname "$tar_exe")"
 
 out=$root/demo-output
 rm -rf "$out"
@@ -20,7 +22,6 @@ sample=$out/sample
 install="$sample/Norvane Game"
 export WINEPREFIX="$out/wineprefix"
 export WINEDEBUG=-all
-export WINEPATH="$bin/tar-stand-in"   # Wine has no tar.exe of its own
 
 . "$root/scripts/virtual-display.sh"
 . "$root/scripts/client-pid.sh"
@@ -36,7 +37,7 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "Virtual display $DISPLAY"
 fi
 echo "Preparing a Wine prefix for the demo (first time: up to a minute)..."
-scripts/make-wineprefix.sh "$WINEPREFIX" x11
+scripts/make-wineprefix.sh "$WINEPREFIX" x11 "$tar_exe"
 
 windows_path() { echo "Z:$1" | tr / '\\'; }
 

@@ -38,7 +38,6 @@ done
 
 export WINEPREFIX="$build/wineprefix-x11"
 export WINEDEBUG=-all
-export WINEPATH="$bin/tar-stand-in"
 scratch=$(mktemp -d)
 
 cleanup() {
@@ -51,7 +50,8 @@ trap 'exit 1' INT TERM
 
 start_virtual_display
 
-"$root/scripts/make-wineprefix.sh" "$WINEPREFIX" x11
+"$root/scripts/build-bsdtar.sh" "$build/bsdtar"
+"$root/scripts/make-wineprefix.sh" "$WINEPREFIX" x11 "$build/bsdtar/bsdtar.exe"
 
 windows_path() { echo "Z:$1" | tr / '\\'; }
 

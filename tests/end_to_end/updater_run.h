@@ -1,17 +1,17 @@
 #pragma once
 
-#include <optional>
 #include <string>
 
-#include "support/process_harness.h"
-#include "support/test_files.h"
+#include "support/harness.h"
 
 // A player's installation, a downloaded update and a roaming folder in a scratch folder, with
 // the test build of the updater started on them the way the launcher starts it.
 class UpdaterRun {
   public:
-    // `folderName` goes into every path, so spaces and letters beyond ASCII are the norm.
-    explicit UpdaterRun(const std::wstring& folderName = L"Nörvane Gäme");
+    // Version 1.1 installed, version 1.2 downloaded, archived by the real tool with `options`
+    // (the format). The folders' names hold spaces and two scripts that no single ANSI code page
+    // has, which the tool cannot take on its command line.
+    explicit UpdaterRun(const std::wstring& options = L"-c");
     ~UpdaterRun();
 
     std::wstring In(const std::wstring& relative) const { return install + L"\\" + relative; }
@@ -22,46 +22,35 @@ class UpdaterRun {
     void WriteRelease(const std::wstring& options = L"-c");
 
     // The launcher's start, from a folder where a tar.exe has been planted: the updater must
-    // never run it.
+    // never run that one.
     void Start(DWORD clientPid, const std::wstring& exe = {});
-    // Stops the worker at a status and percentage until Release().
-    void HoldWorkerAt(const std::wstring& status, int percent = 0);
+    // Stops the worker when it shows `status` with at least `percent`, until Release().
+    void HoldWorkerAt(const std::wstring& status, int percent = 0) const;
     bool WaitUntilHeld() const;
     void Release() const;
-    // Lets a hold-free run follow, e.g. the launcher's next attempt.
-    void ClearHold() const;
 
-    std::optional<DWORD> WaitForExit(DWORD timeoutMs) {
+    std::optional<DWORD> WaitForExit(DWORD timeoutMs) const {
         return WaitForExitCode(updater.process, timeoutMs);
     }
-    void PressEscape() const { PressKey(window, VK_ESCAPE); }
-    // The last status the worker showed, once the update has failed (or after the timeout).
-    std::wstring FailureShown(DWORD timeoutMs) const;
+    void PressEscape() const;
     bool ClientWasStarted(DWORD timeoutMs) const;
-    // A failed update's window stays until Esc; then the exit code is 0.
-    void ExpectFailureUntilEscape(const std::wstring& message);
+    // The failure shown; the window stays until Esc, then the exit code is 0.
+    void ExpectFailureUntilEscape(const std::wstring& message) const;
 
     void ExpectInstallationUntouched() const;
-    // The update installed, the player's data kept, version 1.2, working folders gone.
+    // Not recorded as the new version, not launched, the archive kept for the next attempt.
+    void ExpectNotPromoted() const;
+    // The update installed, the player's data kept, version 1.2, working folders gone, the
+    // client started in the installation.
     void ExpectUpdated() const;
 
     ScratchFolder folder;
     std::wstring install;
     std::wstring roaming;
     std::wstring archive;
-    std::wstring clientExe;
     StartedProcess updater;
+    StartedProcess client;  // runs until the file "client may exit" appears
     HWND window = nullptr;
-};
-
-// A client that runs until Finish(), as the game does until the player quits.
-struct RunningClient {
-    RunningClient(const UpdaterRun& run, bool forever = false);
-    ~RunningClient() { KillProgram(process.process); }
-    void Finish() const { WriteTextFile(releaseFile, ""); }
-
-    std::wstring releaseFile;
-    StartedProcess process;
 };
 
 // Opens a file without sharing, the way a running game or a scanner holds it.

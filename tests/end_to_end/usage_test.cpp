@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "support/process_harness.h"
-#include "support/test_files.h"
+#include "support/harness.h"
 
 namespace {
 
@@ -9,23 +8,20 @@ namespace {
 TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
     ScratchFolder folder;
     WriteTextFile(folder / L"update\\keep.txt", "x");
-    const std::wstring archive = folder / L"u.tar";
-    const std::wstring tooLong(260, L'a');
-    const std::vector<std::vector<std::wstring>> refused = {
-        {L"1", archive, folder.Path()},
-        {L"1", archive, folder.Path(), tooLong},
-        {L"1", archive, folder.Path() + L"\\" + std::wstring(200, L'n'), L"c.exe"},
-        {L"1", folder / L"a\"b.tar", folder.Path(), L"c.exe"},
-        {L"1", folder.Path() + L"\\", folder.Path(), L"c.exe"},
+    const std::wstring install = L" \"" + folder.Path() + L"\" ";
+    const std::wstring refused[] = {
+        L"1 u.tar" + install,
+        L"1 u.tar" + install + std::wstring(260, L'c'),
+        L"1 u.tar \"" + folder.Path() + L"\\" + std::wstring(200, L'n') + L"\" c.exe",
+        L"1 \"a\\\"b.tar\"" + install + L"c.exe",
+        L"1 C:\\u\\" + install + L"c.exe",
     };
-    for (const auto& arguments : refused) {
-        SCOPED_TRACE(testing::Message() << "row " << (&arguments - refused.data()));
+    for (const std::wstring& arguments : refused) {
+        SCOPED_TRACE(testing::Message() << "row " << (&arguments - refused));
         StartedProcess updater = StartProgram(UpdaterExePath(), arguments);
         const HWND box = WaitForProcessWindow(updater.pid, L"#32770", 20000);
         ASSERT_NE(box, nullptr);
-        for (int i = 0; i < 100 && WindowText(box).empty(); ++i) {
-            Sleep(20);
-        }
+        WaitUntil([&] { return !WindowText(box).empty(); }, 2000);
         EXPECT_EQ(WindowText(box),
                   L"Usage: mossharbor-updater.exe <pid> <archive> <install_dir> <exe>");
         EXPECT_EQ(WaitForExitCode(updater.process, 200), std::nullopt) << "exited before dismissal";

@@ -19,14 +19,12 @@ std::wstring Variable(const wchar_t* name) {
 // MOSSHARBOR_TEST_PROGRESS_LOG: every repaint request is appended as "percent failed status",
 // one line each, in UTF-16.
 // MOSSHARBOR_TEST_HOLD_STATUS / _PERCENT: the worker stops once both are reached, creates the
-// file MOSSHARBOR_TEST_HOLD_MARKER and waits until MOSSHARBOR_TEST_HOLD_RELEASE exists, so a
-// test can press keys or kill the process exactly there instead of relying on timing.
+// file "<log>.held" and waits until "<log>.release" exists, so a test can press keys or kill the
+// process exactly there instead of relying on timing.
 struct Hooks {
     std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
     std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
     int holdPercent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
-    std::wstring marker = Variable(L"MOSSHARBOR_TEST_HOLD_MARKER");
-    std::wstring release = Variable(L"MOSSHARBOR_TEST_HOLD_RELEASE");
     bool held = false;
 };
 
@@ -44,10 +42,10 @@ void OnRepaintRequest(const ProgressState& state, void* context) {
         return;
     }
     hooks->held = true;
-    if (FILE* marker = _wfopen(hooks->marker.c_str(), L"w")) {
+    if (FILE* marker = _wfopen((hooks->log + L".held").c_str(), L"w")) {
         fclose(marker);
     }
-    while (GetFileAttributesW(hooks->release.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (GetFileAttributesW((hooks->log + L".release").c_str()) == INVALID_FILE_ATTRIBUTES) {
         Sleep(20);
     }
 }
