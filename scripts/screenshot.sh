@@ -5,8 +5,6 @@
 #   waiting                    the updater waiting for a client that never exits (2 %)
 #   failed                     the updater on an installation without an "update" folder:
 #                              "Failed to create extraction directory." at 8 %
-#   preview:PERCENT:STATUS     the window frozen at any percentage and status text
-#   preview-failed:PERCENT:STATUS   the same in the failure state
 # BUILD_DIR defaults to build/mingw and must hold a finished build. Its prefix for this script,
 # BUILD_DIR/wineprefix-x11, keeps Wine's X11 driver so the window has real pixels.
 set -eu
@@ -28,8 +26,7 @@ for tool in Xvfb import wine wineserver; do
         exit 1
     }
 done
-for exe in "$bin/mossharbor-updater.exe" "$bin/tests/waiting-client.exe" \
-           "$bin/tests/progress-preview.exe"; do
+for exe in "$bin/mossharbor-updater.exe" "$bin/tests/fake-client.exe"; do
     [ -f "$exe" ] || { echo "$exe is missing: build first" >&2; exit 1; }
 done
 
@@ -57,7 +54,7 @@ windows_path() { echo "Z:$1" | tr / '\\'; }
 
 case $state in
     waiting)
-        wine "$bin/tests/waiting-client.exe" >"$scratch/client-pid" 2>/dev/null &
+        wine "$bin/tests/fake-client.exe" --forever >"$scratch/client-pid" 2>/dev/null &
         client_pid=$(wait_for_client_pid "$scratch/client-pid" 100)
         mkdir -p "$scratch/install/update"
         wine "$bin/mossharbor-updater.exe" "$client_pid" "$(windows_path "$scratch/update.tar")" \
@@ -68,14 +65,6 @@ case $state in
         mkdir -p "$scratch/install"
         wine "$bin/mossharbor-updater.exe" 99996 "$(windows_path "$scratch/update.tar")" \
             "$(windows_path "$scratch/install")" Norvane.exe >/dev/null 2>&1 &
-        ;;
-    preview:* | preview-failed:*)
-        mode=running
-        case $state in preview-failed:*) mode=failed ;; esac
-        rest=${state#*:}
-        percent=${rest%%:*}
-        status=${rest#*:}
-        wine "$bin/tests/progress-preview.exe" "$percent" "$mode" "$status" >/dev/null 2>&1 &
         ;;
     *)
         echo "unknown state: $state" >&2

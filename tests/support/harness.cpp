@@ -94,30 +94,22 @@ bool MakeArchive(const std::wstring& tree, const std::wstring& archive, const st
     std::filesystem::create_directories(std::filesystem::path(archive).parent_path());
     const UniqueFileHandle output(CreateFileW(archive.c_str(), GENERIC_WRITE, 0, &inheritable,
                                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const std::wstring tool = std::wstring(system) + L"\\tar.exe";
-    std::wstring commandLine = L"\"" + tool + L"\" " + options + L" -f - " + members;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output.Get();
-    PROCESS_INFORMATION started{};
-    if (!output || !CreateProcessW(tool.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                   CREATE_NO_WINDOW, nullptr, tree.c_str(), &startup, &started)) {
-        return false;
-    }
-    const UniqueHandle process(started.hProcess);
-    const UniqueHandle thread(started.hThread);
-    return WaitForExitCode(process, 60000) == 0u;
+    const StartedProcess tool = StartProgram(std::wstring(system) + L"\\tar.exe",
+                                             options + L" -f - " + members, tree, output.Get());
+    return output && WaitForExitCode(tool.process, 60000) == 0u;
 }
 
 StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arguments,
-                            const std::wstring& workingDirectory) {
+                            const std::wstring& workingDirectory, HANDLE output) {
     std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
+    startup.dwFlags = output != nullptr ? STARTF_USESTDHANDLES : 0;
+    startup.hStdOutput = output;
     PROCESS_INFORMATION info{};
     StartedProcess started;
-    if (CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+    if (CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
+                       CREATE_NO_WINDOW, nullptr,
                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
                        &info)) {
         const UniqueHandle thread(info.hThread);

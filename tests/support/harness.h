@@ -44,9 +44,10 @@ struct StartedProcess {
     UniqueHandle process;
     DWORD pid = 0;
 };
-// Starts a program as its own process, the way the launcher would; no handle on failure.
+// Starts a program as its own process, the way the launcher would, with `output` (inheritable)
+// as its standard output if given; no handle on failure.
 StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arguments,
-                            const std::wstring& workingDirectory = {});
+                            const std::wstring& workingDirectory = {}, HANDLE output = nullptr);
 // The exit code, or nothing when the process is still running after the timeout.
 std::optional<DWORD> WaitForExitCode(const UniqueHandle& process, DWORD timeoutMs);
 void KillProgram(const UniqueHandle& process);
