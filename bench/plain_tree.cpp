@@ -39,6 +39,19 @@ void PlainCopyTree(const std::wstring& source, const std::wstring& destination) 
     });
 }
 
+void PlainMoveTree(const std::wstring& source, const std::wstring& destination) {
+    CreateDirectoryW(destination.c_str(), nullptr);
+    ForEach(source, [&](const std::wstring& path, bool isDirectory) {
+        const std::wstring target = destination + path.substr(source.size());
+        if (isDirectory) {
+            PlainMoveTree(path, target);
+        } else {
+            MoveFileExW(path.c_str(), target.c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+        }
+    });
+}
+
 int PlainCountFiles(const std::wstring& directory) {
     int count = 0;
     ForEach(directory, [&](const std::wstring& path, bool isDirectory) {

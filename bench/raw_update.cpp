@@ -1,7 +1,8 @@
-// The raw work of one update, as the baseline for the updater's end-to-end time:
-//   raw-update.exe <pid> <archive> <install_dir>
-// The same listing and extraction with the same tar.exe, the backup, the file count, a plain
-// copy over the installation, the restore and the deletions; no window, no progress.
+// The raw work of one update, as a floor for the updater's end-to-end time:
+//   raw-update.exe copy|move <pid> <archive> <install_dir>
+// The same listing and extraction with the same tar.exe, started the same way, the backup, the
+// file count, a plain copy or move of the update over the installation, the restore and the
+// deletions; no window, no progress, no retries.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -23,9 +24,27 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int CountOutputLines(const std::wstring& commandLine) {
+// As the updater starts it: by its full path in the system folder, with the archive opened here
+// as its standard input, so the work the tool does is the same on both sides.
+int CountToolLines(const wchar_t* arguments, const std::wstring& archive,
+                   const wchar_t* workingDirectory) {
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    const UniqueFileHandle input(CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             &inheritable, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                                             nullptr));
+    wchar_t systemFolder[MAX_PATH] = {};
+    GetSystemDirectoryW(systemFolder, MAX_PATH);
+    const std::wstring tool = std::wstring(systemFolder) + L"\\tar.exe";
+    const std::wstring commandLine = L"\"" + tool + L"\" " + arguments;
+    ChildLaunch launch;
+    launch.programPath = tool.c_str();
+    launch.commandLine = commandLine.c_str();
+    launch.standardInput = input.Get();
+    launch.workingDirectory = workingDirectory;
     int lines = 0;
-    RunProcess(commandLine.c_str(), [&lines](const wchar_t*) { ++lines; });
+    RunProcess(launch, [&lines](const wchar_t*) { ++lines; });
     return lines;
 }
 
@@ -104,21 +123,23 @@ class StepClock {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 4) {
+    if (argc < 5 || (wcscmp(argv[1], L"copy") != 0 && wcscmp(argv[1], L"move") != 0)) {
+        std::fprintf(stderr, "usage: raw-update.exe copy|move <pid> <archive> <install_dir>\n");
         return 2;
     }
-    const std::wstring pid = argv[1];
-    const std::wstring archive = argv[2];
-    const std::wstring install = argv[3];
+    const bool move = wcscmp(argv[1], L"move") == 0;
+    const std::wstring pid = argv[2];
+    const std::wstring archive = argv[3];
+    const std::wstring install = argv[4];
     const std::wstring extract = install + L"\\update\\extract";
     const std::wstring backup = install + L"\\update\\backup_" + pid;
 
     StepClock clock;
     PlainDeleteTree(extract);
     CreateDirectoryW(extract.c_str(), nullptr);
-    CountOutputLines(L"tar.exe -tf \"" + archive + L"\"");
+    CountToolLines(L"-tf -", archive, nullptr);
     clock.Lap("list");
-    CountOutputLines(L"tar.exe -xvf \"" + archive + L"\" -C \"" + extract + L"\"");
+    CountToolLines(L"-xvf -", archive, extract.c_str());
     const std::wstring root = SingleTopFolder(extract);
     clock.Lap("extract");
 
@@ -130,8 +151,12 @@ int wmain(int argc, wchar_t** argv) {
 
     PlainCountFiles(root);
     clock.Lap("count");
-    PlainCopyTree(root, install);
-    clock.Lap("copy");
+    if (move) {
+        PlainMoveTree(root, install);
+    } else {
+        PlainCopyTree(root, install);
+    }
+    clock.Lap("install");
 
     CopyPreserved(backup, install);
     MigrateConfig(backup);
@@ -141,7 +166,8 @@ int wmain(int argc, wchar_t** argv) {
     PlainDeleteTree(extract);
     PlainDeleteTree(backup);
     MoveFileExW((install + L"\\norvane_client_pending_version.txt").c_str(),
-                (install + L"\\norvane_version.txt").c_str(), MOVEFILE_REPLACE_EXISTING);
+                (install + L"\\norvane_version.txt").c_str(),
+                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     clock.Lap("delete");
     return 0;
 }
