@@ -1,8 +1,9 @@
 #!/bin/sh
 # The benchmark: a large synthetic update applied by the updater from start to exit, against two
 # floors doing the same raw work in a plain program, one copying the update over the
-# installation and one moving it, in alternating rounds; then the updater's memory against a bare
-# window's living as long. Prints a results table and writes it to build/bench/benchmark-report.md.
+# installation and one moving it, in alternating rounds; then a bare window open as long as an
+# update, Wine's own memory floor. Prints a results table and writes it to
+# build/bench/benchmark-report.md.
 # Nothing fails on a number.
 #
 # Usage: scripts/bench.sh [ROUNDS]      (3 rounds unless told; the medians are reported)
