@@ -11,7 +11,7 @@
 
 #include "own_cpu_times.h"
 #include "plain_tree.h"
-#include "tools/child_process.h"
+#include "tools/archive_tool.h"
 #include "tools/unique_handle.h"
 
 namespace {
@@ -24,27 +24,12 @@ bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// As the updater starts it: by its full path in the system folder, with the archive opened here
-// as its standard input, so the work the tool does is the same on both sides.
+// Started exactly as the updater starts it, so the work the tool does is the same on both sides.
 int CountToolLines(const wchar_t* arguments, const std::wstring& archive,
                    const wchar_t* workingDirectory) {
-    SECURITY_ATTRIBUTES inheritable = {};
-    inheritable.nLength = sizeof(inheritable);
-    inheritable.bInheritHandle = TRUE;
-    const UniqueFileHandle input(CreateFileW(archive.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                             &inheritable, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                                             nullptr));
-    wchar_t systemFolder[MAX_PATH] = {};
-    GetSystemDirectoryW(systemFolder, MAX_PATH);
-    const std::wstring tool = std::wstring(systemFolder) + L"\\tar.exe";
-    const std::wstring commandLine = L"\"" + tool + L"\" " + arguments;
-    ChildLaunch launch;
-    launch.programPath = tool.c_str();
-    launch.commandLine = commandLine.c_str();
-    launch.standardInput = input.Get();
-    launch.workingDirectory = workingDirectory;
     int lines = 0;
-    RunProcess(launch, [&lines](const wchar_t*) { ++lines; });
+    RunArchiveTool(arguments, archive.c_str(), workingDirectory,
+                   [&lines](const wchar_t*) { ++lines; });
     return lines;
 }
 

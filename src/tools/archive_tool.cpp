@@ -36,30 +36,6 @@ std::wstring FindArchiveTool() {
     return ArchiveToolPath(systemFolder, ownExe, systemToolExists);
 }
 
-// The tool takes its arguments in the ANSI code page, so a path outside it would reach the tool
-// as question marks. It gets no path at all: it reads the archive as its standard input, opened
-// here with the full Unicode name, and extracts into its working directory.
-int RunArchiveTool(const wchar_t* arguments, const wchar_t* archivePath,
-                   const wchar_t* workingDirectory, LineCallback onLine) {
-    SECURITY_ATTRIBUTES inheritable = {};
-    inheritable.nLength = sizeof(inheritable);
-    inheritable.bInheritHandle = TRUE;
-    const UniqueFileHandle archive(CreateFileW(archivePath, GENERIC_READ, FILE_SHARE_READ,
-                                               &inheritable, OPEN_EXISTING,
-                                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!archive) {
-        return -1;
-    }
-    const std::wstring tool = FindArchiveTool();
-    const std::wstring commandLine = L"\"" + tool + L"\" " + arguments;
-    ChildLaunch launch;
-    launch.programPath = tool.c_str();
-    launch.commandLine = commandLine.c_str();
-    launch.standardInput = archive.Get();
-    launch.workingDirectory = workingDirectory;
-    return RunProcess(launch, std::move(onLine));
-}
-
 // The volume's free space and the archive's size, measured while whatever the tool managed to
 // write still takes its space.
 const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar_t* extractionDir) {
@@ -83,6 +59,27 @@ std::wstring ArchiveToolPath(const std::wstring& systemFolder, const std::wstrin
     const std::wstring ownFolder =
         separator == std::wstring::npos ? std::wstring() : ownExePath.substr(0, separator);
     return ownFolder + L"\\tar.exe";
+}
+
+int RunArchiveTool(const wchar_t* arguments, const wchar_t* archivePath,
+                   const wchar_t* workingDirectory, LineCallback onLine) {
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    const UniqueFileHandle archive(CreateFileW(archivePath, GENERIC_READ, FILE_SHARE_READ,
+                                               &inheritable, OPEN_EXISTING,
+                                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!archive) {
+        return -1;
+    }
+    const std::wstring tool = FindArchiveTool();
+    const std::wstring commandLine = L"\"" + tool + L"\" " + arguments;
+    ChildLaunch launch;
+    launch.programPath = tool.c_str();
+    launch.commandLine = commandLine.c_str();
+    launch.standardInput = archive.Get();
+    launch.workingDirectory = workingDirectory;
+    return RunProcess(launch, std::move(onLine));
 }
 
 int CountArchiveEntries(const wchar_t* archivePath) {
