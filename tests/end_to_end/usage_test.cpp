@@ -8,11 +8,11 @@ namespace {
 TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
     ScratchFolder folder;
     WriteTextFile(folder / L"update\\keep.txt", "x");
-    const std::wstring install = L" \"" + folder.Path() + L"\" ";
+    const std::wstring install = L" \"" + folder.path + L"\" ";
     const std::wstring refused[] = {
         L"1 u.tar" + install,
         L"1 u.tar" + install + std::wstring(260, L'c'),
-        L"1 u.tar \"" + folder.Path() + L"\\" + std::wstring(200, L'n') + L"\" c.exe",
+        L"1 u.tar \"" + folder.path + L"\\" + std::wstring(200, L'n') + L"\" c.exe",
         L"1 \"a\\\"b.tar\"" + install + L"c.exe",
         L"1 C:\\u\\" + install + L"c.exe",
     };

@@ -2,57 +2,174 @@
 
 #include <windows.h>
 
+#include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "tools/unique_handle.h"
 
+namespace fs = std::filesystem;
+
 // A fresh, empty folder below the system's temporary folder, removed again at destruction.
-class ScratchFolder {
-  public:
-    ScratchFolder();
-    ~ScratchFolder();
+struct ScratchFolder {
+    ScratchFolder() {
+        static std::atomic<int> counter{0};
+        const std::wstring name = L"mh-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(counter++);
+        path = (fs::temp_directory_path() / name).wstring();
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
+    std::wstring operator/(const std::wstring& relative) const { return path + L"\\" + relative; }
 
-    const std::wstring& Path() const { return path_; }
-    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
-
-  private:
-    std::wstring path_;
+    std::wstring path;
 };
 
 // Creates the file and every missing folder above it.
-void WriteTextFile(const std::wstring& path, const std::string& content);
+inline void WriteTextFile(const std::wstring& path, const std::string& content) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(fs::path(path), std::ios::binary) << content;
+}
+
 // The content, or "<missing>".
-std::string ReadTextFile(const std::wstring& path);
-bool PathExists(const std::wstring& path);
-size_t EntryCount(const std::wstring& directory);
-bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+inline std::string ReadTextFile(const std::wstring& path) {
+    std::ifstream file(fs::path(path), std::ios::binary);
+    return file ? std::string(std::istreambuf_iterator<char>(file), {}) : "<missing>";
+}
+
+inline bool PathExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+inline size_t EntryCount(const std::wstring& directory) {
+    std::error_code ignored;
+    return std::distance(fs::directory_iterator(directory, ignored), {});
+}
+
+inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    while (!condition()) {
+        if (GetTickCount64() > deadline) {
+            return false;
+        }
+        Sleep(20);
+    }
+    return true;
+}
 
 // Test programs sit beside the test executable; the shipping updater one folder up.
-std::wstring TestProgramPath(const std::wstring& exeName);
-std::wstring UpdaterExePath();
+inline std::wstring TestProgramPath(const std::wstring& exeName) {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return (fs::path(self).parent_path() / exeName).wstring();
+}
 
-// Writes an archive of `members` of `tree` with the system's own archive tool. "." lets the tool
-// read the names itself, so none passes through its ANSI command line. `options` picks the format.
-bool MakeArchive(const std::wstring& tree, const std::wstring& archive, const std::wstring& options,
-                 const std::wstring& members = L".");
+inline std::wstring UpdaterExePath() {
+    return (fs::path(TestProgramPath(L"")).parent_path().parent_path() / L"mossharbor-updater.exe")
+        .wstring();
+}
 
 struct StartedProcess {
     UniqueHandle process;
     DWORD pid = 0;
 };
+
 // Starts a program as its own process, the way the launcher would, with `output` (inheritable)
 // as its standard output if given; no handle on failure.
-StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arguments,
-                            const std::wstring& workingDirectory = {}, HANDLE output = nullptr);
+inline StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arguments,
+                                   const std::wstring& workingDirectory = {},
+                                   HANDLE output = nullptr) {
+    std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = output != nullptr ? STARTF_USESTDHANDLES : 0;
+    startup.hStdOutput = output;
+    PROCESS_INFORMATION info{};
+    StartedProcess started;
+    if (CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
+                       CREATE_NO_WINDOW, nullptr,
+                       workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
+                       &info)) {
+        const UniqueHandle thread(info.hThread);
+        started.process.Reset(info.hProcess);
+        started.pid = info.dwProcessId;
+    }
+    return started;
+}
+
 // The exit code, or nothing when the process is still running after the timeout.
-std::optional<DWORD> WaitForExitCode(const UniqueHandle& process, DWORD timeoutMs);
-void KillProgram(const UniqueHandle& process);
+inline std::optional<DWORD> WaitForExitCode(const UniqueHandle& process, DWORD timeoutMs) {
+    DWORD code = 0;
+    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0 ||
+        !GetExitCodeProcess(process.Get(), &code)) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+inline void KillProgram(const UniqueHandle& process) {
+    if (process) {
+        TerminateProcess(process.Get(), 99);
+        WaitForSingleObject(process.Get(), 5000);
+    }
+}
+
+// Writes an archive of `members` of `tree` with the system's own archive tool. "." lets the tool
+// read the names itself, so none passes through its ANSI command line. `options` picks the format.
+inline bool MakeArchive(const std::wstring& tree, const std::wstring& archive,
+                        const std::wstring& options, const std::wstring& members = L".") {
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    fs::create_directories(fs::path(archive).parent_path());
+    const UniqueFileHandle output(CreateFileW(archive.c_str(), GENERIC_WRITE, 0, &inheritable,
+                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const StartedProcess tool = StartProgram(std::wstring(system) + L"\\tar.exe",
+                                             options + L" -f - " + members, tree, output.Get());
+    return output && WaitForExitCode(tool.process, 60000) == 0u;
+}
 
 // The first visible top-level window of that process with that class, or null after the timeout.
-HWND WaitForProcessWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs);
+inline HWND WaitForProcessWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs) {
+    struct Search {
+        DWORD pid;
+        const wchar_t* className;
+        HWND found;
+    } search{pid, className, nullptr};
+    const WNDENUMPROC match = [](HWND window, LPARAM parameter) -> BOOL {
+        auto* wanted = reinterpret_cast<Search*>(parameter);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        wchar_t name[256] = {};
+        GetClassNameW(window, name, 256);
+        if (owner == wanted->pid && wcscmp(name, wanted->className) == 0 &&
+            IsWindowVisible(window)) {
+            wanted->found = window;
+        }
+        return wanted->found == nullptr;
+    };
+    WaitUntil(
+        [&] {
+            EnumWindows(match, reinterpret_cast<LPARAM>(&search));
+            return search.found != nullptr;
+        },
+        timeoutMs);
+    return search.found;
+}
+
 // Text of a window, or of a message box's label.
-std::wstring WindowText(HWND window);
+inline std::wstring WindowText(HWND window) {
+    wchar_t text[1024] = {};
+    const HWND label = GetDlgItem(window, 0xFFFF);
+    GetWindowTextW(label != nullptr ? label : window, text, 1024);
+    return text;
+}
