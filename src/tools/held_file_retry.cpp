@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tools/unique_handle.h"
+
 namespace {
 
 constexpr DWORD kFirstPauseMs = 50;
@@ -54,6 +56,21 @@ DWORD Outcome(BOOL succeeded) {
     return error == ERROR_SUCCESS ? static_cast<DWORD>(ERROR_GEN_FAILURE) : error;
 }
 
+// Renaming over a file that another process holds open fails as access denied, not as a sharing
+// violation; asking to open the destination for deletion tells a hold from a real denial.
+DWORD MoveOutcome(BOOL moved, const std::wstring& destination) {
+    const DWORD error = Outcome(moved);
+    if (error != ERROR_ACCESS_DENIED) {
+        return error;
+    }
+    const UniqueFileHandle probe(CreateFileW(
+        destination.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return !probe && GetLastError() == ERROR_SHARING_VIOLATION
+               ? static_cast<DWORD>(ERROR_SHARING_VIOLATION)
+               : error;
+}
+
 void SleepFor(DWORD ms) {
     Sleep(ms);
 }
@@ -70,6 +87,9 @@ bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& d
 bool MoveFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                DWORD flags, RetryBudget& budget) {
     return RetryWhileHeld(
-        [&] { return Outcome(MoveFileExW(source.c_str(), destination.c_str(), flags)); }, SleepFor,
-        budget);
+        [&] {
+            return MoveOutcome(MoveFileExW(source.c_str(), destination.c_str(), flags),
+                               destination);
+        },
+        SleepFor, budget);
 }

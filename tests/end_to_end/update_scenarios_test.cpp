@@ -232,6 +232,19 @@ TEST(EndToEnd, AGameFileHeldDuringTheInstallIsRetriedThenReportedWithoutPromotio
     run.ExpectNotPromoted();
 }
 
+TEST(EndToEnd, AGameFileHeldForAMomentDuringTheInstallIsWaitedFor) {
+    UpdaterRun run;
+    run.HoldWorkerAt(L"Installing files...");
+    run.Start(0);
+    ASSERT_TRUE(run.WaitUntilHeld());
+    UniqueFileHandle held = HoldFileOpen(run.In(L"game.dat"));
+    run.Release();
+    Sleep(300);  // a scanner's glance, well inside the retry
+    held.Reset();
+    EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
+    run.ExpectUpdated();
+}
+
 TEST(EndToEnd, AVersionFileThatCannotBeReplacedKeepsTheOldVersionAndTheArchive) {
     UpdaterRun run;
     run.HoldWorkerAt(L"Cleaning up...");
