@@ -44,7 +44,6 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", roaming.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG",
                                 (folder / L"progress.log").c_str());
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", nullptr);
     }
     ~UpdaterRun() {
         Release();
@@ -65,8 +64,11 @@ struct UpdaterRun {
     }
 
     // The launcher's start, from a folder where a tar.exe has been planted: the updater must
-    // never run that one.
-    void Start(DWORD clientPid) {
+    // never run that one. Given `holdAt`, the worker stops at that status with at least
+    // `percent`, until Release().
+    void Start(DWORD clientPid, const std::wstring& holdAt = L"", int percent = 0) {
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
         const std::wstring launcherFolder = folder / L"launcher";
         fs::create_directories(launcherFolder);
         CopyFileW(TestProgramPath(L"fake-client.exe").c_str(),
@@ -77,14 +79,8 @@ struct UpdaterRun {
                                launcherFolder);
         window = WaitForProcessWindow(updater.pid, L"MHUpdater", 20000);
         ASSERT_NE(window, nullptr) << "the progress window did not appear";
-    }
-    // Stops the worker when it shows `status` with at least `percent`, until Release().
-    void HoldWorkerAt(const std::wstring& status, int percent = 0) const {
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", status.c_str());
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
-    }
-    bool WaitUntilHeld() const {
-        return WaitUntil([&] { return PathExists(folder / L"progress.log.held"); }, 30000);
+        const std::wstring held = folder / L"progress.log.held";
+        ASSERT_TRUE(holdAt.empty() || WaitUntil([&] { return PathExists(held); }, 30000));
     }
     void Release() const { WriteTextFile(folder / L"progress.log.release", ""); }
     std::optional<DWORD> WaitForExit(DWORD timeoutMs) const {
@@ -232,24 +228,9 @@ TEST(EndToEnd, AGameFileHeldDuringTheInstallIsRetriedThenReportedWithoutPromotio
     run.ExpectNotPromoted();
 }
 
-TEST(EndToEnd, AGameFileHeldForAMomentDuringTheInstallIsWaitedFor) {
-    UpdaterRun run;
-    run.HoldWorkerAt(L"Installing files...");
-    run.Start(0);
-    ASSERT_TRUE(run.WaitUntilHeld());
-    UniqueFileHandle held = HoldFileOpen(run.In(L"game.dat"));
-    run.Release();
-    Sleep(300);  // a scanner's glance, well inside the retry
-    held.Reset();
-    EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
-    run.ExpectUpdated();
-}
-
 TEST(EndToEnd, AVersionFileThatCannotBeReplacedKeepsTheOldVersionAndTheArchive) {
     UpdaterRun run;
-    run.HoldWorkerAt(L"Cleaning up...");
-    run.Start(0);
-    ASSERT_TRUE(run.WaitUntilHeld());
+    run.Start(0, L"Cleaning up...");
     const UniqueFileHandle held = HoldFileOpen(run.In(L"norvane_client_pending_version.txt"));
     run.Release();
     run.ExpectFailureUntilEscape(kIncompleteInstall);
@@ -258,9 +239,7 @@ TEST(EndToEnd, AVersionFileThatCannotBeReplacedKeepsTheOldVersionAndTheArchive) 
 
 TEST(EndToEnd, AFileThatCannotBePutBackKeepsThePlayersCopyInTheBackup) {
     UpdaterRun run;
-    run.HoldWorkerAt(L"Restoring settings...");
-    run.Start(1234);
-    ASSERT_TRUE(run.WaitUntilHeld());
+    run.Start(1234, L"Restoring settings...");
     UniqueFileHandle held = HoldFileOpen(run.In(L"data\\audio\\music.ogg"));
     run.Release();
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
@@ -271,14 +250,11 @@ TEST(EndToEnd, AFileThatCannotBePutBackKeepsThePlayersCopyInTheBackup) {
 TEST(EndToEnd, ARerunAfterAKilledInstallCompletesAndGivesBackThePlayersFiles) {
     UpdaterRun run;
     // Killed once every file is over the installation, before the restore.
-    run.HoldWorkerAt(L"Installing files...", 90);
-    run.Start(4321);
-    ASSERT_TRUE(run.WaitUntilHeld());
+    run.Start(4321, L"Installing files...", 90);
     ASSERT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "update music");
     KillProgram(run.updater.process);
 
     // The launcher offers the update again, with another client pid.
-    run.HoldWorkerAt(L"");
     run.Start(0);
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     run.ExpectUpdated();
@@ -293,15 +269,16 @@ TEST(EndToEnd, EscapeWhileWaitingForTheClientClosesAtOnceAndChangesNothing) {
     run.ExpectInstallationUntouched();
 }
 
-TEST(EndToEnd, CloseRequestsAreRefusedWhileTheInstallationChanges) {
+TEST(EndToEnd, DuringTheInstallCloseRequestsAreRefusedAndAFileHeldForAMomentIsWaitedFor) {
     UpdaterRun run;
-    run.HoldWorkerAt(L"Installing files...", 55);
-    run.Start(0);
-    ASSERT_TRUE(run.WaitUntilHeld());
+    run.Start(0, L"Installing files...", 55);
     run.PressEscape();
     PostMessageW(run.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(run.WaitForExit(1000), std::nullopt);
+    UniqueFileHandle held = HoldFileOpen(run.In(L"game.dat"));
     run.Release();
+    Sleep(300);  // a scanner's glance, well inside the retry
+    held.Reset();
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     run.ExpectUpdated();
 }

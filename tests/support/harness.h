@@ -16,11 +16,7 @@ namespace fs = std::filesystem;
 // A fresh, empty folder below the system's temporary folder, removed again at destruction.
 struct ScratchFolder {
     ScratchFolder() {
-        static std::atomic<int> counter{0};
-        const std::wstring name = L"mh-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(counter++);
-        path = (fs::temp_directory_path() / name).wstring();
-        fs::remove_all(path);
+        fs::remove_all(path);  // left by an earlier run killed under the same process id
         fs::create_directories(path);
     }
     ~ScratchFolder() {
@@ -31,7 +27,11 @@ struct ScratchFolder {
     ScratchFolder& operator=(const ScratchFolder&) = delete;
     std::wstring operator/(const std::wstring& relative) const { return path + L"\\" + relative; }
 
-    std::wstring path;
+    inline static std::atomic<int> created{0};
+    std::wstring path =
+        (fs::temp_directory_path() /
+         (L"mh-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(created++)))
+            .wstring();
 };
 
 // Creates the file and every missing folder above it.
@@ -140,30 +140,19 @@ inline bool MakeArchive(const std::wstring& tree, const std::wstring& archive,
 
 // The first visible top-level window of that process with that class, or null after the timeout.
 inline HWND WaitForProcessWindow(DWORD pid, const wchar_t* className, DWORD timeoutMs) {
-    struct Search {
-        DWORD pid;
-        const wchar_t* className;
-        HWND found;
-    } search{pid, className, nullptr};
-    const WNDENUMPROC match = [](HWND window, LPARAM parameter) -> BOOL {
-        auto* wanted = reinterpret_cast<Search*>(parameter);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        wchar_t name[256] = {};
-        GetClassNameW(window, name, 256);
-        if (owner == wanted->pid && wcscmp(name, wanted->className) == 0 &&
-            IsWindowVisible(window)) {
-            wanted->found = window;
-        }
-        return wanted->found == nullptr;
-    };
+    HWND found = nullptr;
     WaitUntil(
         [&] {
-            EnumWindows(match, reinterpret_cast<LPARAM>(&search));
-            return search.found != nullptr;
+            for (HWND window = nullptr;
+                 (window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr;) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                found = owner == pid && IsWindowVisible(window) ? window : found;
+            }
+            return found != nullptr;
         },
         timeoutMs);
-    return search.found;
+    return found;
 }
 
 // Text of a window, or of a message box's label.
