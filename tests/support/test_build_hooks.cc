@@ -16,46 +16,39 @@ std::wstring Variable(const wchar_t* name) {
     return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(value);
 }
 
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 // MOSSHARBOR_TEST_PROGRESS_LOG: every repaint request is appended as "percent failed status",
 // one line each, in UTF-16.
 // MOSSHARBOR_TEST_HOLD_STATUS / _PERCENT: the worker stops once both are reached, creates the
 // file "<log>.held" and waits until "<log>.release" exists, so a test can press keys or kill the
 // process exactly there instead of relying on timing.
-struct Hooks {
-    std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
-    std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
-    int holdPercent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
-    bool held = false;
-};
-
-void OnRepaintRequest(const ProgressState& state, void* context) {
-    auto* hooks = static_cast<Hooks*>(context);
-    if (FILE* log = _wfopen(hooks->log.c_str(), L"ab")) {
+void OnRepaintRequest(const ProgressState& state, void*) {
+    static const std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
+    static const std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
+    static const int holdPercent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
+    if (FILE* file = _wfopen(log.c_str(), L"ab")) {
         const std::wstring line = std::to_wstring(state.percent.load()) +
                                   (state.failed.load() ? L" 1 " : L" 0 ") + state.statusText +
                                   L"\n";
-        fwrite(line.data(), sizeof(wchar_t), line.size(), log);
-        fclose(log);
+        fwrite(line.data(), sizeof(wchar_t), line.size(), file);
+        fclose(file);
     }
-    if (hooks->held || hooks->holdStatus.empty() || hooks->holdStatus != state.statusText ||
-        state.percent.load() < hooks->holdPercent) {
+    if (holdStatus.empty() || holdStatus != state.statusText ||
+        state.percent.load() < holdPercent || Exists(log + L".held")) {
         return;
     }
-    hooks->held = true;
-    if (FILE* marker = _wfopen((hooks->log + L".held").c_str(), L"w")) {
+    if (FILE* marker = _wfopen((log + L".held").c_str(), L"w")) {
         fclose(marker);
     }
-    while (GetFileAttributesW((hooks->log + L".release").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (!Exists(log + L".release")) {
         Sleep(20);
     }
 }
 
-const bool kHooksInstalled = [] {
-    static Hooks hooks;
-    Progress().observer = OnRepaintRequest;
-    Progress().observerContext = &hooks;
-    return true;
-}();
+const bool kHooksInstalled = (Progress().observer = OnRepaintRequest, true);
 
 }  // namespace
 
