@@ -283,8 +283,9 @@ TEST(EndToEnd, DuringTheInstallCloseRequestsAreRefusedAndAFileHeldForAMomentIsWa
     run.ExpectUpdated();
 }
 
-// Needs a small disk mounted at the installation's extraction folder (see the test runner).
-TEST(SmallDisk, AFullDiskSaysSoAndLeavesNothingBehind) {
+// Needs a small disk mounted at the installation's update folder, whose leftover extraction holds
+// a link to a player's folder beside the installation (see the test runner).
+TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
     wchar_t install[MAX_PATH] = {};
     if (GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SMALL_DISK", install, MAX_PATH) == 0) {
         GTEST_SKIP() << "no small disk mounted: mounting a tmpfs needs root";
@@ -297,9 +298,9 @@ TEST(SmallDisk, AFullDiskSaysSoAndLeavesNothingBehind) {
     ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c"));
     run.Start(0);
     run.ExpectFailureUntilEscape(L"Not enough disk space to unpack the update.");
-    // What the tool wrote is deleted, but under Wine it stays on the disk until the tool's process
-    // is gone for good; the archive cut short shows that nothing is left behind.
     run.ExpectInstallationUntouched();
+    EXPECT_FALSE(PathExists(run.In(L"update\\extract\\Norvane 1.2")));
+    EXPECT_EQ(ReadTextFile(run.install + L"\\..\\library\\favourite.ogg"), "kept\n");
 }
 
 }  // namespace
