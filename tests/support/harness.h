@@ -50,11 +50,6 @@ inline bool PathExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-inline size_t EntryCount(const std::wstring& directory) {
-    std::error_code ignored;
-    return std::distance(fs::directory_iterator(directory, ignored), {});
-}
-
 inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!condition()) {
@@ -153,12 +148,4 @@ inline HWND WaitForProcessWindow(DWORD pid, const wchar_t* className, DWORD time
         },
         timeoutMs);
     return found;
-}
-
-// Text of a window, or of a message box's label.
-inline std::wstring WindowText(HWND window) {
-    wchar_t text[1024] = {};
-    const HWND label = GetDlgItem(window, 0xFFFF);
-    GetWindowTextW(label != nullptr ? label : window, text, 1024);
-    return text;
 }
