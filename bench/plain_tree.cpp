@@ -2,67 +2,56 @@
 
 #include <windows.h>
 
-#include "tools/unique_handle.h"
+#include "tools/directory_listing.h"
 
 namespace {
 
-bool IsDots(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+bool IsDirectory(DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-template <typename Visit>
-void ForEach(const std::wstring& directory, Visit visit) {
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle listing(FindFirstFileW((directory + L"\\*").c_str(), &entry));
-    if (!listing) {
-        return;
-    }
-    do {
-        if (!IsDots(entry.cFileName)) {
-            visit(directory + L"\\" + entry.cFileName,
-                  (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
+// The floor's walk: no retries, no link handling, no progress; `placeFile` copies or moves one
+// file to its place.
+template <typename PlaceFile>
+void PlaceTree(const std::wstring& source, const std::wstring& destination, PlaceFile placeFile) {
+    CreateDirectoryW(destination.c_str(), nullptr);
+    ForEachEntry(source, [&](const std::wstring& name, DWORD attributes) {
+        const std::wstring from = source + L"\\" + name;
+        const std::wstring to = destination + L"\\" + name;
+        if (IsDirectory(attributes)) {
+            PlaceTree(from, to, placeFile);
+        } else {
+            placeFile(from, to);
         }
-    } while (FindNextFileW(listing.Get(), &entry));
+    });
 }
 
 }  // namespace
 
 void PlainCopyTree(const std::wstring& source, const std::wstring& destination) {
-    CreateDirectoryW(destination.c_str(), nullptr);
-    ForEach(source, [&](const std::wstring& path, bool isDirectory) {
-        const std::wstring target = destination + path.substr(source.size());
-        if (isDirectory) {
-            PlainCopyTree(path, target);
-        } else {
-            CopyFileW(path.c_str(), target.c_str(), FALSE);
-        }
+    PlaceTree(source, destination, [](const std::wstring& from, const std::wstring& to) {
+        CopyFileW(from.c_str(), to.c_str(), FALSE);
     });
 }
 
 void PlainMoveTree(const std::wstring& source, const std::wstring& destination) {
-    CreateDirectoryW(destination.c_str(), nullptr);
-    ForEach(source, [&](const std::wstring& path, bool isDirectory) {
-        const std::wstring target = destination + path.substr(source.size());
-        if (isDirectory) {
-            PlainMoveTree(path, target);
-        } else {
-            MoveFileExW(path.c_str(), target.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-        }
+    PlaceTree(source, destination, [](const std::wstring& from, const std::wstring& to) {
+        MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
     });
 }
 
 int PlainCountFiles(const std::wstring& directory) {
     int count = 0;
-    ForEach(directory, [&](const std::wstring& path, bool isDirectory) {
-        count += isDirectory ? PlainCountFiles(path) : 1;
+    ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
+        count += IsDirectory(attributes) ? PlainCountFiles(directory + L"\\" + name) : 1;
     });
     return count;
 }
 
 void PlainDeleteTree(const std::wstring& directory) {
-    ForEach(directory, [](const std::wstring& path, bool isDirectory) {
-        if (isDirectory) {
+    ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
+        const std::wstring path = directory + L"\\" + name;
+        if (IsDirectory(attributes)) {
             PlainDeleteTree(path);
         } else {
             DeleteFileW(path.c_str());
