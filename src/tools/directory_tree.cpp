@@ -43,19 +43,39 @@ int TransferTree(Transfer transfer, const std::wstring& source, const std::wstri
     return failed;
 }
 
-void DeleteEntries(const std::wstring& directory) {
-    ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
-        const EntryKind kind = ClassifyEntry(attributes);
-        const std::wstring path = directory + L"\\" + name;
-        if (kind == EntryKind::kDirectory) {
-            DeleteEntries(path);
-        } else if (kind == EntryKind::kDirectoryLink) {
-            RemoveDirectoryW(path.c_str());  // the link itself, not what it points to
-        } else {
-            DeleteFileW(path.c_str());
+// Entries deleted a moment ago stay pending deletion until every holder lets go: under Wine the
+// tool that wrote them, on Windows a scanner. Their folder cannot be removed until then.
+constexpr DWORD kPendingDeletionLimitMs = 1000;
+constexpr DWORD kPendingDeletionPauseMs = 50;
+
+bool RemoveDirectoryOncePendingEntriesGo(const std::wstring& directory, DWORD& waitedMs) {
+    while (!RemoveDirectoryW(directory.c_str())) {
+        if (GetLastError() != ERROR_DIR_NOT_EMPTY || waitedMs >= kPendingDeletionLimitMs) {
+            return false;
         }
+        Sleep(kPendingDeletionPauseMs);
+        waitedMs += kPendingDeletionPauseMs;
+    }
+    return true;
+}
+
+bool DeleteEntry(const std::wstring& path, DWORD attributes, DWORD& waitedMs) {
+    switch (ClassifyEntry(attributes)) {
+        case EntryKind::kDirectoryLink:
+            return RemoveDirectoryW(path.c_str()) != FALSE;  // the link, not what it points to
+        case EntryKind::kFile:
+            // Windows refuses to delete a read-only file; the updater's own copies may be one.
+            if (attributes & FILE_ATTRIBUTE_READONLY) {
+                SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            }
+            return DeleteFileW(path.c_str()) != FALSE;
+        case EntryKind::kDirectory:
+            break;
+    }
+    ForEachEntry(path, [&](const std::wstring& name, DWORD entryAttributes) {
+        DeleteEntry(path + L"\\" + name, entryAttributes, waitedMs);
     });
-    RemoveDirectoryW(directory.c_str());
+    return RemoveDirectoryOncePendingEntriesGo(path, waitedMs);
 }
 
 }  // namespace
@@ -83,13 +103,13 @@ int CountFiles(const std::wstring& directory) {
     return listed ? CountOfListedDirectory(sum) : 0;
 }
 
-void DeleteTree(const std::wstring& directory) {
-    // The caller may name a link itself; listing it would reach into the tree it points to.
-    const DWORD attributes = GetFileAttributesW(directory.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        ClassifyEntry(attributes) == EntryKind::kDirectoryLink) {
-        RemoveDirectoryW(directory.c_str());
-        return;
+bool DeleteTree(const std::wstring& path) {
+    // The attributes of the path itself: a link named by the caller is removed, not entered.
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    DeleteEntries(directory);
+    DWORD waitedMs = 0;
+    return DeleteEntry(path, attributes, waitedMs);
 }

@@ -21,5 +21,6 @@ int MoveTree(const std::wstring& source, const std::wstring& destination, FileCa
 // Directory links are not counted.
 int CountFiles(const std::wstring& directory);
 
-// Removes `directory` and everything below it; a directory link is removed, not entered.
-void DeleteTree(const std::wstring& directory);
+// Removes `path`, a file or a folder with everything below it; a directory link is removed, not
+// entered, and a read-only file is deleted all the same. True when nothing of it is left.
+bool DeleteTree(const std::wstring& path);

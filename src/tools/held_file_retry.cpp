@@ -75,21 +75,42 @@ void SleepFor(DWORD ms) {
     Sleep(ms);
 }
 
+// Windows refuses to replace a read-only file, which players make of settings a game must not
+// reset. Only the file being replaced loses the attribute, and only if it really is replaced.
+bool ReplacingReadOnly(const std::wstring& destination, const std::function<bool()>& replace) {
+    const DWORD attributes = GetFileAttributesW(destination.c_str());
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly) {
+        const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
+        SetFileAttributesW(destination.c_str(), writable != 0 ? writable : FILE_ATTRIBUTE_NORMAL);
+    }
+    const bool replaced = replace();
+    if (readOnly && !replaced) {
+        SetFileAttributesW(destination.c_str(), attributes);
+    }
+    return replaced;
+}
+
 }  // namespace
 
 bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                RetryBudget& budget) {
-    return RetryWhileHeld(
-        [&] { return Outcome(CopyFileW(source.c_str(), destination.c_str(), FALSE)); }, SleepFor,
-        budget);
+    return ReplacingReadOnly(destination, [&] {
+        return RetryWhileHeld(
+            [&] { return Outcome(CopyFileW(source.c_str(), destination.c_str(), FALSE)); },
+            SleepFor, budget);
+    });
 }
 
 bool MoveFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                DWORD flags, RetryBudget& budget) {
-    return RetryWhileHeld(
-        [&] {
-            return MoveOutcome(MoveFileExW(source.c_str(), destination.c_str(), flags),
-                               destination);
-        },
-        SleepFor, budget);
+    return ReplacingReadOnly(destination, [&] {
+        return RetryWhileHeld(
+            [&] {
+                return MoveOutcome(MoveFileExW(source.c_str(), destination.c_str(), flags),
+                                   destination);
+            },
+            SleepFor, budget);
+    });
 }

@@ -27,9 +27,11 @@ DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs)
 bool RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
                     RetryBudget& budget);
 
-// CopyFileW, overwriting, retried while the source or destination is held.
+// CopyFileW, overwriting, retried while the source or destination is held. A read-only
+// destination is replaced as well.
 bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                RetryBudget& budget);
-// MoveFileExW with `flags`, retried while the source or destination is held.
+// MoveFileExW with `flags`, retried while the source or destination is held. A read-only
+// destination is replaced as well.
 bool MoveFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                DWORD flags, RetryBudget& budget);

@@ -5,12 +5,15 @@
 #include <algorithm>
 #include <vector>
 
+#include "tools/directory_listing.h"
 #include "tools/directory_tree.h"
 #include "tools/held_file_retry.h"
 #include "tools/unique_handle.h"
-#include "update/working_paths.h"
 
 namespace {
+
+// Written into a backup whose content is back in the installation, before it is deleted.
+constexpr wchar_t kRestoredMark[] = L"restored.mark";
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -55,62 +58,68 @@ int CopySettings(const std::wstring& from, const std::wstring& to) {
     return failures;
 }
 
-std::wstring UpdateFolder(const UpdateJob& job) {
-    return Join(job.installDir, L"update");
-}
-
 struct LeftoverBackup {
     std::wstring path;
     FILETIME created;
+    bool restored;
 };
 
 // Backups of other runs: a run killed during the install leaves the player's originals there.
-std::vector<LeftoverBackup> FindInterruptedBackups(const UpdateJob& job) {
-    const std::wstring ownBackup = FormWorkingPaths(job).backupDir;
+std::vector<LeftoverBackup> FindOtherBackups(const WorkingPaths& paths) {
+    const std::wstring updateFolder = Join(paths.installDir, L"update");
     std::vector<LeftoverBackup> leftovers;
-    WIN32_FIND_DATAW entry;
-    UniqueFindHandle search(FindFirstFileW(Join(UpdateFolder(job), L"backup_*").c_str(), &entry));
-    if (!search) {
-        return leftovers;
-    }
-    do {
-        const std::wstring path = Join(UpdateFolder(job), entry.cFileName);
-        const bool isPlainDirectory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                                      !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        if (isPlainDirectory && _wcsicmp(path.c_str(), ownBackup.c_str()) != 0) {
-            leftovers.push_back({path, entry.ftCreationTime});
+    ForEachEntry(updateFolder, [&](const std::wstring& name, DWORD attributes) {
+        const std::wstring path = Join(updateFolder, name);
+        if (name.starts_with(L"backup_") && ClassifyEntry(attributes) == EntryKind::kDirectory &&
+            _wcsicmp(path.c_str(), paths.backupDir.c_str()) != 0) {
+            WIN32_FILE_ATTRIBUTE_DATA data = {};
+            GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+            leftovers.push_back({path, data.ftCreationTime, Exists(Join(path, kRestoredMark))});
         }
-    } while (FindNextFileW(search.Get(), &entry));
+    });
     return leftovers;
 }
 
 }  // namespace
 
-bool BackupSettings(const UpdateJob& job) {
-    const std::wstring backupDir = FormWorkingPaths(job).backupDir;
+bool BackupSettings(const WorkingPaths& paths) {
+    const std::wstring& backupDir = paths.backupDir;
+    // An interrupted run for a client with this same id left the player's originals here: they
+    // move aside, to be merged like any other run's, instead of being overwritten.
+    if (Exists(backupDir) && !Exists(Join(backupDir, kRestoredMark)) &&
+        !MoveFileW(backupDir.c_str(),
+                   (backupDir + L"_" + std::to_wstring(GetTickCount64())).c_str())) {
+        return false;
+    }
     DeleteTree(backupDir);
     CreateDirectoryW(backupDir.c_str(), nullptr);
-    int failures = CopySettings(job.installDir, backupDir);
+    int failures = CopySettings(paths.installDir, backupDir);
 
     // What an interrupted run backed up is older than what the installation now holds, which
     // may already be the update's files: the oldest backup is merged last so its copy wins.
-    std::vector<LeftoverBackup> leftovers = FindInterruptedBackups(job);
+    // A restored backup's remnant holds nothing the installation lacks.
+    std::vector<LeftoverBackup> leftovers = FindOtherBackups(paths);
     std::sort(leftovers.begin(), leftovers.end(), [](const auto& a, const auto& b) {
         return CompareFileTime(&a.created, &b.created) > 0;
     });
     for (const LeftoverBackup& leftover : leftovers) {
-        failures += CopySettings(leftover.path, backupDir);
+        if (!leftover.restored) {
+            failures += CopySettings(leftover.path, backupDir);
+        }
+    }
+    if (failures > 0) {
+        DeleteTree(backupDir);  // the originals are untouched, so the partial copy can go
     }
     return failures == 0;
 }
 
-bool RestoreSettings(const UpdateJob& job, const std::wstring& roamingFolder) {
-    const std::wstring backupDir = FormWorkingPaths(job).backupDir;
+bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder) {
+    const std::wstring& backupDir = paths.backupDir;
     int failures = 0;
     for (const wchar_t* relative : kPreservedDirectories) {
         const std::wstring saved = Join(backupDir, relative);
         if (Exists(saved)) {
-            failures += CopyTree(saved, Join(job.installDir, relative), nullptr);
+            failures += CopyTree(saved, Join(paths.installDir, relative), nullptr);
         }
     }
 
@@ -125,9 +134,25 @@ bool RestoreSettings(const UpdateJob& job, const std::wstring& roamingFolder) {
     return failures == 0;
 }
 
-void DeleteInterruptedBackups(const UpdateJob& job) {
-    for (const LeftoverBackup& leftover : FindInterruptedBackups(job)) {
-        DeleteTree(leftover.path);
+void DeleteInterruptedBackups(const WorkingPaths& paths) {
+    for (const LeftoverBackup& leftover : FindOtherBackups(paths)) {
+        DeleteRestoredBackup(leftover.path);
+    }
+}
+
+// The mark goes last, once nothing else is left, so a remnant always keeps it.
+void DeleteRestoredBackup(const std::wstring& backup) {
+    const std::wstring mark = Join(backup, kRestoredMark);
+    UniqueFileHandle(CreateFileW(mark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));  // closed at once
+    bool emptied = true;
+    ForEachEntry(backup, [&](const std::wstring& name, DWORD) {
+        if (name != kRestoredMark) {
+            emptied = DeleteTree(Join(backup, name)) && emptied;
+        }
+    });
+    if (emptied) {
+        DeleteTree(backup);
     }
 }
 

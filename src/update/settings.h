@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "update/update_job.h"
+#include "update/working_paths.h"
 
 // The player's data directories, relative to the installation and to the backup alike.
 inline constexpr const wchar_t* kPreservedDirectories[] = {
@@ -15,17 +15,22 @@ inline constexpr wchar_t kLauncherConfigFileName[] = L"norvane_launcher.cfg";
 
 // Copies the launcher configuration and the preserved directories into the run's backup
 // directory. False when any existing file could not be backed up: then the installation must
-// not be touched, because the backup would not hold the player's only copy.
-bool BackupSettings(const UpdateJob& job);
+// not be touched, because the backup would not hold the player's only copy, and the partial
+// copy is gone again.
+bool BackupSettings(const WorkingPaths& paths);
 
 // Copies the preserved directories back over the installation and migrates the configuration
 // to the per-user folder below `roamingFolder`. False when any file could not be put back, in
 // which case the backup must be kept.
-bool RestoreSettings(const UpdateJob& job, const std::wstring& roamingFolder);
+bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder);
 
-// Backups that an interrupted earlier run left behind; the worker removes them once their
-// content is safely back in the installation.
-void DeleteInterruptedBackups(const UpdateJob& job);
+// Backups that interrupted earlier runs left behind, once the restore has put their content back
+// in the installation; remnants of restored backups go too.
+void DeleteInterruptedBackups(const WorkingPaths& paths);
+
+// Deletes a backup whose content is back in the installation. It is marked as restored before
+// anything of it goes, so whatever a held file keeps of it is deleted later, never merged again.
+void DeleteRestoredBackup(const std::wstring& backup);
 
 // "<roaming>\Norvane\norvane_launcher.cfg", creating the Norvane folder; empty when there is no
 // roaming folder.

@@ -3,10 +3,10 @@
 #include <shellapi.h>
 
 #include "display/com_apartment.h"
-#include "tools/archive_tool.h"
 #include "tools/directory_tree.h"
 #include "tools/held_file_retry.h"
 #include "tools/unique_handle.h"
+#include "update/extraction_stage.h"
 #include "update/install_progress.h"
 #include "update/roaming_folder.h"
 #include "update/settings.h"
@@ -43,7 +43,7 @@ int InstallFiles(const std::wstring& extractionRoot, const std::wstring& install
 // The launcher reads the current version file; only a complete install may advance it. It is
 // replaced in one step, so no failure can leave the installation without one.
 bool PromoteVersionFile(const WorkingPaths& paths) {
-    if (GetFileAttributesW(paths.pendingVersionFile) == INVALID_FILE_ATTRIBUTES) {
+    if (GetFileAttributesW(paths.pendingVersionFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return true;
     }
     RetryBudget budget;
@@ -76,17 +76,20 @@ DWORD Fail(std::unique_ptr<UpdateJob> job, ProgressState& progress, const wchar_
 
 DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
                 const std::wstring& roamingFolder) {
-    const WorkingPaths paths = FormWorkingPaths(*job);
+    const WorkingPaths paths = FormWorkingPaths(FullPath(job->installDir), job->clientPid);
 
     SetStatus(progress, L"Waiting for client to close...");
     SetProgress(progress, 2);
     WaitForClient(job->clientPid);
     SetProgress(progress, 8);
 
-    const ExtractionOutcome extraction =
-        RunExtractionStage(job->archivePath, paths.extractionDir, progress);
+    const ExtractionOutcome extraction = RunExtractionStage(job->archivePath, paths, progress);
     if (extraction.failureMessage != nullptr) {
         return Fail(std::move(job), progress, extraction.failureMessage);
+    }
+    if (!IsInstallableRoot(extraction.extractionRoot, paths.extractionDir)) {
+        DeleteTree(paths.extractionDir);
+        return Fail(std::move(job), progress, kExtractionFailure);
     }
 
     // The player closed the window while we waited or extracted: nothing has been changed yet,
@@ -97,29 +100,28 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
 
     SetStatus(progress, L"Backing up settings...");
-    if (!BackupSettings(*job)) {
-        DeleteTree(paths.backupDir);  // the originals are untouched, so the partial copy can go
+    if (!BackupSettings(paths)) {
         return Fail(std::move(job), progress, kBackupFailure);
     }
     SetProgress(progress, 55);
 
     SetStatus(progress, L"Installing files...");
-    const int notInstalled = InstallFiles(extraction.extractionRoot, job->installDir, progress);
+    const int notInstalled = InstallFiles(extraction.extractionRoot, paths.installDir, progress);
     SetProgress(progress, 90);
 
     SetStatus(progress, L"Restoring settings...");
-    const bool restored = RestoreSettings(*job, roamingFolder);
+    const bool restored = RestoreSettings(paths, roamingFolder);
     SetProgress(progress, 95);
 
     // A backup that could not be fully put back holds the player's only copy of some file.
     if (restored) {
-        DeleteInterruptedBackups(*job);
+        DeleteInterruptedBackups(paths);
     }
     // Not promoted and not launched, so the launcher still offers this update; the archive stays
     // so that the next attempt needs no download.
     if (notInstalled > 0) {
         if (restored) {
-            DeleteTree(paths.backupDir);
+            DeleteRestoredBackup(paths.backupDir);
         }
         return Fail(std::move(job), progress, kIncompleteInstall);
     }
@@ -127,7 +129,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     SetStatus(progress, L"Cleaning up...");
     const bool promoted = PromoteVersionFile(paths);
     if (restored) {
-        DeleteTree(paths.backupDir);
+        DeleteRestoredBackup(paths.backupDir);
     }
     if (!promoted) {
         return Fail(std::move(job), progress, kIncompleteInstall);

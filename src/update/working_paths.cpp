@@ -1,16 +1,56 @@
 #include "update/working_paths.h"
 
-#include <stdio.h>
+#include <windows.h>
 
-WorkingPaths FormWorkingPaths(const UpdateJob& job) {
+namespace {
+
+constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
+constexpr std::wstring_view kUncPrefix = L"\\\\";
+
+std::wstring WithSingleBackslashes(std::wstring_view path) {
+    std::wstring single;
+    for (const wchar_t c : path) {
+        if (c != L'\\' || single.empty() || single.back() != L'\\') {
+            single.push_back(c);
+        }
+    }
+    if (!single.empty() && single.back() == L'\\') {
+        single.pop_back();
+    }
+    return single;
+}
+
+}  // namespace
+
+std::wstring ExtendedLengthPath(std::wstring_view fullPath) {
+    if (fullPath.starts_with(kExtendedPrefix)) {
+        return std::wstring(kExtendedPrefix) + WithSingleBackslashes(fullPath.substr(4));
+    }
+    if (fullPath.starts_with(kUncPrefix)) {
+        return std::wstring(kExtendedPrefix) + L"UNC\\" + WithSingleBackslashes(fullPath.substr(2));
+    }
+    return std::wstring(kExtendedPrefix) + WithSingleBackslashes(fullPath);
+}
+
+WorkingPaths FormWorkingPaths(std::wstring_view fullInstallDir, int32_t clientPid) {
     WorkingPaths paths;
-    _snwprintf_s(paths.extractionDir, kPathCapacity, _TRUNCATE, L"%ls\\update\\extract",
-                 job.installDir);
-    _snwprintf_s(paths.backupDir, kPathCapacity, _TRUNCATE, L"%ls\\update\\backup_%lu",
-                 job.installDir, static_cast<unsigned long>(static_cast<uint32_t>(job.clientPid)));
-    _snwprintf_s(paths.pendingVersionFile, kPathCapacity, _TRUNCATE,
-                 L"%ls\\norvane_client_pending_version.txt", job.installDir);
-    _snwprintf_s(paths.currentVersionFile, kPathCapacity, _TRUNCATE, L"%ls\\norvane_version.txt",
-                 job.installDir);
+    paths.installDir = ExtendedLengthPath(fullInstallDir);
+    paths.extractionDir = paths.installDir + L"\\update\\extract";
+    paths.backupDir =
+        paths.installDir + L"\\update\\backup_" + std::to_wstring(static_cast<uint32_t>(clientPid));
+    paths.pendingVersionFile = paths.installDir + L"\\norvane_client_pending_version.txt";
+    paths.currentVersionFile = paths.installDir + L"\\norvane_version.txt";
+    paths.toolDirectory = std::wstring(fullInstallDir) + L"\\update\\extract";
     return paths;
+}
+
+std::wstring FullPath(const wchar_t* path) {
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length >= full.size()) {
+        full.resize(length);
+        length = GetFullPathNameW(path, static_cast<DWORD>(full.size()), full.data(), nullptr);
+    }
+    full.resize(length < full.size() ? length : 0);
+    return full;
 }

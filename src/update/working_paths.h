@@ -1,14 +1,27 @@
 #pragma once
 
-#include "update/update_job.h"
+#include <cstdint>
+#include <string>
+#include <string_view>
 
-// The paths the worker forms below installDir. The command line refuses an installDir too long
-// for the longest of them, so none of these is ever cut.
+// The paths the worker forms below the installation, every one in the `\\?\` form so that a file
+// deep in the game's tree is reached at any length. Growable: none is ever cut.
 struct WorkingPaths {
-    wchar_t extractionDir[kPathCapacity] = {};
-    wchar_t backupDir[kPathCapacity] = {};
-    wchar_t pendingVersionFile[kPathCapacity] = {};
-    wchar_t currentVersionFile[kPathCapacity] = {};
+    std::wstring installDir;
+    std::wstring extractionDir;
+    std::wstring backupDir;
+    std::wstring pendingVersionFile;
+    std::wstring currentVersionFile;
+    // The extraction folder in its ordinary form: a process's current folder takes no `\\?\`.
+    std::wstring toolDirectory;
 };
 
-WorkingPaths FormWorkingPaths(const UpdateJob& job);
+// `fullInstallDir` is a full path, as GetFullPathNameW gives it.
+WorkingPaths FormWorkingPaths(std::wstring_view fullInstallDir, int32_t clientPid);
+
+// The `\\?\` form of a full path: `\\?\C:\...`, or `\\?\UNC\server\share\...` for a share. Such a
+// path is taken literally, so runs of backslashes become one and a trailing one is dropped.
+std::wstring ExtendedLengthPath(std::wstring_view fullPath);
+
+// The full, normalised form of `path`, relative to the current folder; empty on failure.
+std::wstring FullPath(const wchar_t* path);

@@ -1,0 +1,100 @@
+#include "update/extraction_stage.h"
+
+#include <algorithm>
+
+#include "tools/archive_tool.h"
+#include "tools/directory_listing.h"
+#include "tools/directory_tree.h"
+
+namespace {
+
+constexpr int kBandStart = 10;
+constexpr int kBandWidth = 40;
+constexpr int kBandEnd = 50;
+
+int ExtractArchive(const wchar_t* archivePath, const wchar_t* toolDirectory, int total,
+                   ProgressState& progress) {
+    int extracted = 0;
+    return RunArchiveTool(L"-xvf -", archivePath, toolDirectory,
+                          [&extracted, total, &progress](const wchar_t*) {
+                              ++extracted;
+                              SetProgress(progress, ExtractionPercent(extracted, total));
+                          });
+}
+
+// The volume's free space and the archive's size, measured while whatever the tool managed to
+// write still takes its space.
+const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar_t* toolDirectory) {
+    ULARGE_INTEGER freeBytes = {};
+    WIN32_FILE_ATTRIBUTE_DATA archive = {};
+    const bool sizesKnown = GetDiskFreeSpaceExW(toolDirectory, &freeBytes, nullptr, nullptr) &&
+                            GetFileAttributesExW(archivePath, GetFileExInfoStandard, &archive);
+    const ULONGLONG archiveBytes =
+        (static_cast<ULONGLONG>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
+    return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes);
+}
+
+std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
+    std::vector<TopLevelEntry> entries;
+    ForEachEntry(extractionDir, [&](const std::wstring& name, DWORD attributes) {
+        entries.push_back({name, ClassifyEntry(attributes) == EntryKind::kDirectory});
+    });
+    return ChooseExtractionRoot(extractionDir, entries);
+}
+
+}  // namespace
+
+int ExtractionPercent(int extracted, int total) {
+    return std::min(extracted * kBandWidth / std::max(total, 1) + kBandStart, kBandEnd);
+}
+
+const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
+                                        ULONGLONG archiveBytes) {
+    return sizesKnown && freeBytes < archiveBytes ? kDiskFullFailure : kExtractionFailure;
+}
+
+std::wstring ChooseExtractionRoot(const std::wstring& extractionDir,
+                                  const std::vector<TopLevelEntry>& entries) {
+    if (entries.size() == 1 && entries.front().isDirectory) {
+        return extractionDir + L"\\" + entries.front().name;
+    }
+    return extractionDir;
+}
+
+bool IsInstallableRoot(const std::wstring& root, const std::wstring& extractionDir) {
+    if (extractionDir.empty() || !root.starts_with(extractionDir)) {
+        return false;
+    }
+    const std::wstring_view below = std::wstring_view(root).substr(extractionDir.size());
+    return below.empty() ||
+           (below.size() > 1 && below.front() == L'\\' && below.find(L'\\', 1) == below.npos);
+}
+
+ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPaths& paths,
+                                     ProgressState& progress) {
+    ExtractionOutcome outcome;
+    DeleteTree(paths.extractionDir);
+    if (!CreateDirectoryW(paths.extractionDir.c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+        outcome.failureMessage = kExtractionDirFailure;
+        return outcome;
+    }
+    SetStatus(progress, L"Extracting update...");
+    const int total = CountArchiveEntries(archivePath);
+    if (total == 0) {
+        // The tool reads an empty download as an empty archive and succeeds; installing nothing
+        // and calling it done would leave the old version with the launcher offering it again.
+        outcome.failureMessage = kExtractionFailure;
+    } else if (ExtractArchive(archivePath, paths.toolDirectory.c_str(), total, progress) != 0) {
+        outcome.failureMessage =
+            DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str());
+    } else {
+        SetProgress(progress, kBandEnd);
+        outcome.extractionRoot = FindExtractionRoot(paths.extractionDir);
+    }
+    // A partial extraction only takes space, on a disk that may be full.
+    if (outcome.failureMessage != nullptr) {
+        DeleteTree(paths.extractionDir);
+    }
+    return outcome;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "display/progress_state.h"
+#include "update/working_paths.h"
+
+inline constexpr wchar_t kExtractionDirFailure[] = L"Failed to create extraction directory.";
+inline constexpr wchar_t kExtractionFailure[] = L"Extraction failed. The archive may be corrupted.";
+inline constexpr wchar_t kDiskFullFailure[] = L"Not enough disk space to unpack the update.";
+
+// What the extraction stage hands the install stage: the folder whose contents go over the
+// installation, or the message for the failure path.
+struct ExtractionOutcome {
+    const wchar_t* failureMessage = nullptr;  // null on success
+    std::wstring extractionRoot;
+};
+
+// The whole stage: prepare the extraction folder, "Extracting update...", count, extract with the
+// bar moving from 10 to 50, store 50, choose the root. An archive that lists no entry, such as a
+// download cut to nothing, fails before anything is extracted. After a failure nothing extracted
+// is kept.
+ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPaths& paths,
+                                     ProgressState& progress);
+
+// The bar after `extracted` of `total` lines of the extraction: 10 to 50, never past 50.
+int ExtractionPercent(int extracted, int total);
+
+// Which message a failed extraction shows. A tool that stops on a full disk looks like one that
+// met a damaged archive; sending the player after the wrong cause would not help them.
+const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
+                                        ULONGLONG archiveBytes);
+
+struct TopLevelEntry {
+    std::wstring name;
+    bool isDirectory = false;  // a plain folder, not a link
+};
+
+// An archive packed below one top folder installs that folder's contents: the root is the
+// extraction folder's single sub-folder, else the extraction folder itself.
+std::wstring ChooseExtractionRoot(const std::wstring& extractionDir,
+                                  const std::vector<TopLevelEntry>& entries);
+
+// The install walks the root and moves what it finds over the game: anything but the extraction
+// folder or a folder directly below it, an empty or cut path above all, could be the drive's root.
+bool IsInstallableRoot(const std::wstring& root, const std::wstring& extractionDir);
