@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <type_traits>
 
 #include "display/progress_state.h"
 #include "update/roaming_folder.h"
@@ -50,73 +52,53 @@ void OnRepaintRequest(const ProgressState& state, void*) {
 }
 
 // Windows' own file rules, which Wine does not keep: a path of 260 characters or more (248 for a
-// new folder) works only in the \\?\ form, and a read-only file cannot be replaced.
-bool Refused(const wchar_t* path, size_t limit = MAX_PATH) {
-    if (path == nullptr || wcsncmp(path, L"\\\\?\\", 4) == 0 || wcslen(path) < limit) {
-        return false;
-    }
-    SetLastError(ERROR_FILENAME_EXCED_RANGE);
-    return true;
+// new folder) works only in the \\?\ form, and a read-only file cannot be replaced. Every wide
+// string argument of the wrapped functions is a path.
+template <typename T>
+bool Refused(T, size_t) {
+    return false;
 }
-#define REAL(name)                     \
-    reinterpret_cast<decltype(&name)>( \
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), #name)))
-
+bool Refused(const wchar_t* path, size_t limit) {
+    return path != nullptr && wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= limit;
+}
 bool IsReadOnlyFile(const wchar_t* path) {
-    const DWORD attributes = REAL(GetFileAttributesW)(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        !(attributes & FILE_ATTRIBUTE_READONLY)) {
-        return false;
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
+void* originals[16];
+
+// Slot: where the original is kept. Limit: the path length refused. Replaces: the second argument
+// names a file the call replaces.
+template <typename Function, int Slot, size_t Limit = MAX_PATH, bool Replaces = false>
+struct Strict;
+template <typename R, typename... A, int Slot, size_t Limit, bool Replaces>
+struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
+    static R WINAPI Call(A... arguments) {
+        DWORD error = (Refused(arguments, Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
+        if constexpr (Replaces) {
+            if (error == 0 && IsReadOnlyFile(std::get<1>(std::tie(arguments...)))) {
+                error = ERROR_ACCESS_DENIED;
+            }
+        }
+        if (error == ERROR_SUCCESS) {
+            return reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
+        }
+        SetLastError(error);
+        if constexpr (std::is_same_v<R, HANDLE>) {
+            return INVALID_HANDLE_VALUE;
+        } else {
+            return static_cast<R>(std::is_same_v<R, DWORD> ? INVALID_FILE_ATTRIBUTES : FALSE);
+        }
     }
-    SetLastError(ERROR_ACCESS_DENIED);
-    return true;
-}
-HANDLE WINAPI StrictCreateFileW(LPCWSTR p, DWORD a, DWORD s, LPSECURITY_ATTRIBUTES sa, DWORD c,
-                                DWORD f, HANDLE t) {
-    return Refused(p) ? INVALID_HANDLE_VALUE : REAL(CreateFileW)(p, a, s, sa, c, f, t);
-}
-BOOL WINAPI StrictCreateDirectoryW(LPCWSTR p, LPSECURITY_ATTRIBUTES sa) {
-    return !Refused(p, 248) && REAL(CreateDirectoryW)(p, sa);
-}
-BOOL WINAPI StrictCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
-    return !Refused(from) && !Refused(to) && !IsReadOnlyFile(to) &&
-           REAL(CopyFileW)(from, to, failIfExists);
-}
-BOOL WINAPI StrictMoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-    return !Refused(from) && !Refused(to) &&
-           !((flags & MOVEFILE_REPLACE_EXISTING) && IsReadOnlyFile(to)) &&
-           REAL(MoveFileExW)(from, to, flags);
-}
-BOOL WINAPI StrictMoveFileW(LPCWSTR from, LPCWSTR to) {
-    return !Refused(from) && !Refused(to) && REAL(MoveFileW)(from, to);
-}
-BOOL WINAPI StrictDeleteFileW(LPCWSTR p) {
-    return !Refused(p) && REAL(DeleteFileW)(p);
-}
-BOOL WINAPI StrictRemoveDirectoryW(LPCWSTR p) {
-    return !Refused(p) && REAL(RemoveDirectoryW)(p);
-}
-DWORD WINAPI StrictGetFileAttributesW(LPCWSTR p) {
-    return Refused(p) ? INVALID_FILE_ATTRIBUTES : REAL(GetFileAttributesW)(p);
-}
-BOOL WINAPI StrictGetFileAttributesExW(LPCWSTR p, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
-    return !Refused(p) && REAL(GetFileAttributesExW)(p, level, data);
-}
-BOOL WINAPI StrictSetFileAttributesW(LPCWSTR p, DWORD attributes) {
-    return !Refused(p) && REAL(SetFileAttributesW)(p, attributes);
-}
-HANDLE WINAPI StrictFindFirstFileW(LPCWSTR p, LPWIN32_FIND_DATAW data) {
-    return Refused(p) ? INVALID_HANDLE_VALUE : REAL(FindFirstFileW)(p, data);
-}
-BOOL WINAPI StrictGetDiskFreeSpaceExW(LPCWSTR p, PULARGE_INTEGER a, PULARGE_INTEGER b,
-                                      PULARGE_INTEGER c) {
-    return !Refused(p) && REAL(GetDiskFreeSpaceExW)(p, a, b, c);
-}
+};
+
 // MOSSHARBOR_TEST_SYSTEM_FOLDER stands in for the system folder, to take its tar.exe away.
-UINT WINAPI TestGetSystemDirectoryW(LPWSTR buffer, UINT size) {
+UINT WINAPI TestSystemDirectory(LPWSTR buffer, UINT size) {
     const std::wstring folder = Variable(L"MOSSHARBOR_TEST_SYSTEM_FOLDER");
     if (folder.empty()) {
-        return REAL(GetSystemDirectoryW)(buffer, size);
+        return reinterpret_cast<decltype(&GetSystemDirectoryW)>(originals[0])(buffer, size);
     }
     wcsncpy_s(buffer, size, folder.c_str(), _TRUNCATE);
     return static_cast<UINT>(folder.size());
@@ -125,9 +107,10 @@ UINT WINAPI TestGetSystemDirectoryW(LPWSTR buffer, UINT size) {
 struct Wrapper {
     const char* name;
     void* function;
+    int slot;
 };
 
-// Points this exe's own imports of `wrappers` at them; every call the product makes goes there.
+// Points this exe's own imports at the wrappers, keeping the originals for them to call.
 template <size_t N>
 void PatchImports(const Wrapper (&wrappers)[N]) {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
@@ -146,6 +129,7 @@ void PatchImports(const Wrapper (&wrappers)[N]) {
                            wrapper.name) == 0) {
                     DWORD protection = 0;
                     VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
+                    originals[wrapper.slot] = reinterpret_cast<void*>(slot->u1.Function);
                     slot->u1.Function = reinterpret_cast<ULONG_PTR>(wrapper.function);
                     VirtualProtect(slot, sizeof(*slot), protection, &protection);
                 }
@@ -154,27 +138,28 @@ void PatchImports(const Wrapper (&wrappers)[N]) {
     }
 }
 
-#define WRAP(prefix, name) \
-    { #name, reinterpret_cast < void*>(&prefix##name) }
+#define RULED(name, slot, ...) \
+    { #name, reinterpret_cast < void*>(&Strict <decltype(&name), slot, ##__VA_ARGS__>::Call), slot }
 bool InstallHooks() {
     Progress().observer = OnRepaintRequest;
-    const Wrapper everywhere[] = {WRAP(Test, GetSystemDirectoryW)};
+    const Wrapper everywhere[] = {
+        {"GetSystemDirectoryW", reinterpret_cast<void*>(&TestSystemDirectory), 0}};
     PatchImports(everywhere);
     // On Windows the system keeps these rules itself.
     if (GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr) {
         const Wrapper strict[] = {
-            WRAP(Strict, CreateFileW),
-            WRAP(Strict, CreateDirectoryW),
-            WRAP(Strict, CopyFileW),
-            WRAP(Strict, MoveFileExW),
-            WRAP(Strict, MoveFileW),
-            WRAP(Strict, DeleteFileW),
-            WRAP(Strict, RemoveDirectoryW),
-            WRAP(Strict, GetFileAttributesW),
-            WRAP(Strict, GetFileAttributesExW),
-            WRAP(Strict, SetFileAttributesW),
-            WRAP(Strict, FindFirstFileW),
-            WRAP(Strict, GetDiskFreeSpaceExW),
+            RULED(CreateFileW, 1),
+            RULED(CreateDirectoryW, 2, 248),
+            RULED(CopyFileW, 3, MAX_PATH, true),
+            RULED(MoveFileExW, 4, MAX_PATH, true),
+            RULED(MoveFileW, 5),
+            RULED(DeleteFileW, 6),
+            RULED(RemoveDirectoryW, 7),
+            RULED(GetFileAttributesW, 8),
+            RULED(GetFileAttributesExW, 9),
+            RULED(SetFileAttributesW, 10),
+            RULED(FindFirstFileW, 11),
+            RULED(GetDiskFreeSpaceExW, 12),
         };
         PatchImports(strict);
     }
