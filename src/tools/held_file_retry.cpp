@@ -96,11 +96,18 @@ bool ReplacingReadOnly(const std::wstring& destination, const std::function<bool
 
 bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
                                RetryBudget& budget) {
-    return ReplacingReadOnly(destination, [&] {
+    const bool copied = ReplacingReadOnly(destination, [&] {
         return RetryWhileHeld(
             [&] { return Outcome(CopyFileW(source.c_str(), destination.c_str(), FALSE)); },
             SleepFor, budget);
     });
+    // Windows gives a copy its original's attributes, over an existing file too; Wine does not,
+    // and a player's read-only file would come back writable.
+    const DWORD attributes = GetFileAttributesW(source.c_str());
+    if (copied && attributes != INVALID_FILE_ATTRIBUTES) {
+        SetFileAttributesW(destination.c_str(), attributes);
+    }
+    return copied;
 }
 
 bool MoveFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,

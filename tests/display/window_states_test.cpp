@@ -53,9 +53,10 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
     progress.window = window;
     for (const auto& state : states) {
         SCOPED_TRACE(testing::Message() << state.percent << "% failed " << state.failed);
-        SetProgress(progress, state.percent);
+        // The percentage last: its change alone must bring the repaint.
         progress.failed = state.failed;
         SetStatus(progress, L"Waiting for client to close...");
+        SetProgress(progress, state.percent);
         const std::vector<COLORREF> pixels = Capture(window);
         const auto at = [&](int x, int y) {
             return RGB(pixels[y * 480 + x] >> 16, pixels[y * 480 + x] >> 8, pixels[y * 480 + x]);

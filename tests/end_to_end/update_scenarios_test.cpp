@@ -2,6 +2,10 @@
 // the real archive tool wrote; checked by what the player and the launcher can observe.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
+#include <sstream>
+
 #include "support/harness.h"
 
 namespace {
@@ -16,6 +20,11 @@ std::wstring ReadWideFile(const std::wstring& path) {
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 
+bool IsReadOnly(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+}
+
 UniqueFileHandle HoldFileOpen(const std::wstring& path) {  // as a running game or a scanner does
     return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -26,11 +35,12 @@ UniqueFileHandle HoldFileOpen(const std::wstring& path) {  // as a running game 
 // file "client may exit" appears. The folders' names hold two scripts that no single ANSI code
 // page has, which the tool cannot take on its command line.
 struct UpdaterRun {
-    explicit UpdaterRun(const std::wstring& options = L"-c") {
+    explicit UpdaterRun(const std::wstring& options = L"-c",
+                        const std::wstring& top = L"Norvane 1.2")
+        : release(L"\\\\?\\" + folder / (L"release\\" + top + L"\\")) {
         fs::create_directories(install + L"\\update");
         fs::create_directories(roaming);
         MakeInstallation();
-        const std::wstring release = folder / L"release\\Norvane 1.2\\";
         WriteTextFile(release + L"game.dat", "new game");
         WriteTextFile(release + L"bin\\clïent.dll", "new dll");
         WriteTextFile(release + L"data\\audio\\music.ogg", "update music");
@@ -44,6 +54,7 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", roaming.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG",
                                 (folder / L"progress.log").c_str());
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", nullptr);
     }
     ~UpdaterRun() {
         Release();
@@ -58,7 +69,7 @@ struct UpdaterRun {
         WriteTextFile(In(L"game.dat"), "old game");
         WriteTextFile(In(L"norvane_version.txt"), "1.1");
         WriteTextFile(In(L"norvane_launcher.cfg"), "player config");
-        WriteTextFile(In(L"data\\audio\\music.ogg"), "player music");
+        WriteTextFile(In(L"data\\audio\\music.ogg"), playerMusic);
         WriteTextFile(In(L"data\\audio\\mine.ogg"), "player only");
         WriteTextFile(In(L"data\\assets\\arrow\\skin.png"), "player arrow");
     }
@@ -69,16 +80,22 @@ struct UpdaterRun {
     void Start(DWORD clientPid, const std::wstring& holdAt = L"", int percent = 0) {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
+        fs::remove(folder / L"progress.log.held");
+        fs::remove(folder / L"progress.log.release");
         const std::wstring launcherFolder = folder / L"launcher";
         fs::create_directories(launcherFolder);
         CopyFileW(TestProgramPath(L"fake-client.exe").c_str(),
                   (launcherFolder + L"\\tar.exe").c_str(), FALSE);
-        updater = StartProgram(TestProgramPath(L"mossharbor-updater-under-test.exe"),
+        updater = StartProgram(updaterExe,
                                std::to_wstring(clientPid) + L" \"" + archive + L"\" \"" + install +
                                    L"\" \"" + In(L"Norvane Clïent.exe") + L"\"",
                                launcherFolder);
         window = WaitForProcessWindow(updater.pid, L"MHUpdater", 20000);
         ASSERT_NE(window, nullptr) << "the progress window did not appear";
+        RECT frame{};
+        GetWindowRect(window, &frame);
+        EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - 480) / 2) << "not centred";
+        EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - 215) / 2) << "not centred";
         const std::wstring held = folder / L"progress.log.held";
         ASSERT_TRUE(holdAt.empty() || WaitUntil([&] { return PathExists(held); }, 30000));
     }
@@ -105,7 +122,7 @@ struct UpdaterRun {
     }
     void ExpectInstallationUntouched() const {
         EXPECT_EQ(ReadTextFile(In(L"game.dat")), "old game");
-        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), "player music");
+        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), playerMusic);
         EXPECT_FALSE(PathExists(In(L"data\\audio\\new.ogg")));
         ExpectNotPromoted();
     }
@@ -120,12 +137,12 @@ struct UpdaterRun {
     void ExpectUpdated() const {
         EXPECT_EQ(ReadTextFile(In(L"game.dat")), "new game");
         EXPECT_EQ(ReadTextFile(In(L"bin\\clïent.dll")), "new dll");
-        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), "player music");
+        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), playerMusic);
         EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), "player only");
         EXPECT_EQ(ReadTextFile(In(L"data\\audio\\new.ogg")), "update only");
         EXPECT_EQ(ReadTextFile(In(L"data\\assets\\arrow\\skin.png")), "player arrow");
         EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")));
-        EXPECT_EQ(ReadTextFile(roaming + L"\\Norvane\\norvane_launcher.cfg"), "player config");
+        EXPECT_EQ(ReadTextFile(roaming + L"\\Norvane\\norvane_launcher.cfg"), roamingConfig);
         EXPECT_EQ(ReadTextFile(In(L"norvane_version.txt")), "1.2");
         EXPECT_FALSE(PathExists(In(L"norvane_client_pending_version.txt")));
         EXPECT_FALSE(PathExists(archive));
@@ -135,6 +152,10 @@ struct UpdaterRun {
     }
 
     ScratchFolder folder;
+    std::wstring release;
+    std::string playerMusic = "player music";
+    std::string roamingConfig = "player config";
+    std::wstring updaterExe = TestProgramPath(L"mossharbor-updater-under-test.exe");
     std::wstring install = folder / L"Игры 游戏\\Norvane";
     std::wstring roaming = folder / L"roaming";
     std::wstring archive = folder / L"Загрузки 下载\\update 1.2.tar";
@@ -143,8 +164,53 @@ struct UpdaterRun {
     HWND window = nullptr;
 };
 
-TEST(EndToEnd, WaitsForTheClientThenUpdatesAndRelaunches) {
-    UpdaterRun run;
+// The percentages the player sees, per status: each band from its first value to its last, and
+// the two long stages strictly inside their band too. The bar never goes back.
+void ExpectProgressBands(const std::wstring& log) {
+    std::map<std::wstring, std::set<int>> shown;
+    std::wistringstream lines(log);
+    int percent = 0, failed = 0, last = 0;
+    for (std::wstring status; lines >> percent >> failed && std::getline(lines >> std::ws, status);
+         last = percent) {
+        EXPECT_GE(percent, last) << "the bar went back at " << status;
+        shown[status].insert(percent);
+    }
+    const struct {
+        const wchar_t* status;
+        int first, last;
+        bool moves;
+    } bands[] = {
+        {L"Waiting for client to close...", 0, 8, false}, {L"Extracting update...", 8, 50, true},
+        {L"Backing up settings...", 50, 55, false},       {L"Installing files...", 55, 90, true},
+        {L"Restoring settings...", 90, 95, false},        {L"Cleaning up...", 95, 100, false},
+        {L"Launching Norvane...", 100, 100, false},
+    };
+    for (const auto& band : bands) {
+        const std::set<int>& values = shown[band.status];
+        ASSERT_FALSE(values.empty()) << "never shown: " << band.status;
+        EXPECT_EQ(*values.begin(), band.first) << band.status;
+        EXPECT_EQ(*values.rbegin(), band.last) << band.status;
+        EXPECT_EQ(values.size() > 20, band.moves) << band.status;
+    }
+}
+
+// A game of thousands of files, some read-only, one installed past 260 characters and the update
+// below a top folder whose own path is that long: every tool output pipe fills many times over.
+TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDeepFiles) {
+    UpdaterRun run(L"-c", L"Norvane 1.2 " + std::wstring(190, L'x'));
+    const std::wstring deep = L"bin\\" + std::wstring(200, L'd') + L".dll";
+    WriteTextFile(run.release + deep, "deep");
+    for (int i = 0; i < 2000; ++i) {
+        WriteTextFile(run.release + L"assets\\" + std::to_wstring(i / 100) + L"\\" +
+                          std::to_wstring(i) + L".pak",
+                      "pak");
+    }
+    run.archive = run.folder / L"large.tar";
+    ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c"));
+    for (const wchar_t* file : {L"game.dat", L"norvane_launcher.cfg", L"data\\audio\\music.ogg",
+                                L"data\\audio\\mine.ogg"}) {
+        SetFileAttributesW(run.In(file).c_str(), FILE_ATTRIBUTE_READONLY);
+    }
     run.Start(run.client.pid);
     // The game is still running: nothing may be touched yet.
     Sleep(1500);
@@ -155,16 +221,49 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAndRelaunches) {
     WriteTextFile(run.folder / L"client may exit", "");
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     run.ExpectUpdated();
+    EXPECT_EQ(ReadTextFile(L"\\\\?\\" + run.In(deep)), "deep");
+    EXPECT_EQ(ReadTextFile(run.In(L"assets\\19\\1999.pak")), "pak");
+    EXPECT_TRUE(IsReadOnly(run.In(L"data\\audio\\music.ogg")));
+    EXPECT_TRUE(IsReadOnly(run.In(L"data\\audio\\mine.ogg")))
+        << "the player's own files keep their attributes";
+    ExpectProgressBands(ReadWideFile(run.folder / L"progress.log"));
 }
 
+// A per-user configuration that exists already is the player's and stays as it is.
 TEST(EndToEnd, CompressedAndZipArchivesAreChosenByContent) {
     for (const wchar_t* format : {L"-cz", L"-c --format zip"}) {
         SCOPED_TRACE(testing::Message() << "tar.exe " << format);
         UpdaterRun run(format);
+        run.roamingConfig = "roaming config";
+        WriteTextFile(run.roaming + L"\\Norvane\\norvane_launcher.cfg", run.roamingConfig);
         run.Start(0);
         EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
         run.ExpectUpdated();
     }
+}
+
+// A flat archive of one file and no version file, on a system without tar.exe: the one beside the
+// updater unpacks it, the version stays, and the client starts.
+TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersion) {
+    UpdaterRun run;
+    const std::wstring own = run.folder / L"own";
+    fs::create_directories(own);
+    fs::create_directories(run.folder / L"no system");
+    wchar_t system[MAX_PATH];
+    GetSystemDirectoryW(system, MAX_PATH);
+    CopyFileW((std::wstring(system) + L"\\tar.exe").c_str(), (own + L"\\tar.exe").c_str(), FALSE);
+    CopyFileW(run.updaterExe.c_str(), (own + L"\\updater.exe").c_str(), FALSE);
+    run.updaterExe = own + L"\\updater.exe";
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", (run.folder / L"no system").c_str());
+    run.archive = run.folder / L"flat.tar";
+    ASSERT_TRUE(MakeArchive(run.folder / L"release\\Norvane 1.2", run.archive, L"-c", L"game.dat"));
+    run.Start(0);
+    EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
+    EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "new game");
+    EXPECT_EQ(ReadTextFile(run.In(L"norvane_version.txt")), "1.1");
+    EXPECT_FALSE(PathExists(run.archive));
+    EXPECT_TRUE(fs::is_empty(run.In(L"update")));
+    EXPECT_TRUE(run.ClientWasStarted(10000));
 }
 
 // Each row spoils the run in its own way before the start; none may change the installation.
@@ -195,6 +294,12 @@ TEST(EndToEnd, FailuresBeforeTheInstallKeepTheInstallationAsItWas) {
              EXPECT_TRUE(MakeArchive(run.folder / L"evil", run.archive, L"-c -P", L"@evil.mtree"));
          },
          kExtractionFailure},
+        {"a download cut to nothing",
+         [](UpdaterRun& run) {
+             run.archive = run.folder / L"empty.tar";
+             WriteTextFile(run.archive, "");
+         },
+         kExtractionFailure},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
@@ -217,13 +322,17 @@ TEST(EndToEnd, APlayersFileHeldDuringTheBackupStopsTheUpdateBeforeTheInstall) {
     run.ExpectInstallationUntouched();
 }
 
-TEST(EndToEnd, AGameFileHeldDuringTheInstallIsRetriedThenReportedWithoutPromotion) {
+TEST(EndToEnd, GameFilesHeldDuringTheInstallAreRetriedThenReportedWithoutPromotion) {
     UpdaterRun run;
+    WriteTextFile(run.In(L"bin\\clïent.dll"), "old dll");
     UniqueFileHandle held = HoldFileOpen(run.In(L"game.dat"));
+    UniqueFileHandle heldDeeper = HoldFileOpen(run.In(L"bin\\clïent.dll"));
     run.Start(0);
     run.ExpectFailureUntilEscape(kIncompleteInstall);
     held.Reset();
+    heldDeeper.Reset();
     EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "old game");
+    EXPECT_EQ(ReadTextFile(run.In(L"bin\\clïent.dll")), "old dll");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\extract\\Norvane 1.2\\game.dat")), "new game");
     EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "player music");
     run.ExpectNotPromoted();
@@ -238,25 +347,44 @@ TEST(EndToEnd, AVersionFileThatCannotBeReplacedKeepsTheOldVersionAndTheArchive) 
     run.ExpectNotPromoted();
 }
 
-TEST(EndToEnd, AFileThatCannotBePutBackKeepsThePlayersCopyInTheBackup) {
+TEST(EndToEnd, AFileThatCannotBePutBackKeepsThePlayersCopyInTheBackups) {
     UpdaterRun run;
+    WriteTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg"), "interrupted");
     run.Start(1234, L"Restoring settings...");
     UniqueFileHandle held = HoldFileOpen(run.In(L"data\\audio\\music.ogg"));
     run.Release();
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     held.Reset();
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\data\\audio\\music.ogg")), "player music");
+    EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg")), "interrupted");
 }
 
-TEST(EndToEnd, ARerunAfterAKilledInstallCompletesAndGivesBackThePlayersFiles) {
+// Interrupted runs' backups hold the player's originals, the oldest the truest; a backup already
+// restored holds nothing newer than the installation.
+TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     UpdaterRun run;
-    // Killed once every file is over the installation, before the restore.
+    // A run killed after its install long ago: its backup holds the original, the game the
+    // update's.
+    WriteTextFile(run.In(L"update\\backup_99\\data\\audio\\music.ogg"), "player music");
+    WriteTextFile(run.In(L"data\\audio\\music.ogg"), "update music");
+    // Killed again once every file is over the installation, before the restore.
     run.Start(4321, L"Installing files...", 90);
-    ASSERT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "update music");
+    ASSERT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "update arrow");
     KillProgram(run.updater.process);
 
-    // The launcher offers the update again, with another client pid.
-    run.Start(0);
+    // Offered again for a client with the same id; a file of the backup is held while it goes.
+    run.Start(4321, L"Cleaning up...");
+    UniqueFileHandle held = HoldFileOpen(run.In(L"update\\backup_4321\\data\\audio\\music.ogg"));
+    run.Release();
+    EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
+    held.Reset();
+    EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
+
+    // The player plays on; the next update keeps what they changed.
+    run.playerMusic = "newer music";
+    WriteTextFile(run.In(L"data\\audio\\music.ogg"), run.playerMusic);
+    ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c"));
+    run.Start(4321);
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     run.ExpectUpdated();
 }
@@ -291,17 +419,21 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
     if (GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SMALL_DISK", install, MAX_PATH) == 0) {
         GTEST_SKIP() << "no small disk mounted: mounting a tmpfs needs root";
     }
-    UpdaterRun run;
-    run.install = install;
-    run.MakeInstallation();
-    WriteTextFile(run.folder / L"release\\Norvane 1.2\\game.dat", std::string(3 << 20, 'x'));
-    run.archive = run.folder / L"large.tar";
-    ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c"));
-    run.Start(0);
-    run.ExpectFailureUntilEscape(L"Not enough disk space to unpack the update.");
-    run.ExpectInstallationUntouched();
-    EXPECT_FALSE(PathExists(run.In(L"update\\extract\\Norvane 1.2")));
-    EXPECT_EQ(ReadTextFile(run.install + L"\\..\\library\\favourite.ogg"), "kept\n");
+    // Packed, the second fits on the disk many times over; unpacked, neither does.
+    for (const wchar_t* format : {L"-c", L"-cz"}) {
+        SCOPED_TRACE(testing::Message() << "tar.exe " << format);
+        UpdaterRun run;
+        run.install = install;
+        run.MakeInstallation();
+        WriteTextFile(run.release + L"game.dat", std::string(3 << 20, 'x'));
+        run.archive = run.folder / L"large.tar";
+        ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, format));
+        run.Start(0);
+        run.ExpectFailureUntilEscape(L"Not enough disk space to unpack the update.");
+        run.ExpectInstallationUntouched();
+        EXPECT_FALSE(PathExists(run.In(L"update\\extract\\Norvane 1.2")));
+        EXPECT_EQ(ReadTextFile(run.install + L"\\..\\library\\favourite.ogg"), "kept\n");
+    }
 }
 
 }  // namespace

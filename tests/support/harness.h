@@ -16,11 +16,20 @@ namespace fs = std::filesystem;
 // A fresh, empty folder below the system's temporary folder, removed again at destruction.
 struct ScratchFolder {
     ScratchFolder() {
-        fs::remove_all(path);  // left by an earlier run killed under the same process id
+        Remove();  // left by an earlier run killed under the same process id
         fs::create_directories(path);
     }
-    ~ScratchFolder() {
+    ~ScratchFolder() { Remove(); }
+    // Read-only files too, which the tests make as players do.
+    void Remove() const {
         std::error_code ignored;
+        try {
+            for (const auto& entry : fs::recursive_directory_iterator(path)) {
+                fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add,
+                                ignored);
+            }
+        } catch (const fs::filesystem_error&) {
+        }
         fs::remove_all(path, ignored);
     }
     ScratchFolder(const ScratchFolder&) = delete;
