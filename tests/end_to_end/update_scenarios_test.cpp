@@ -164,8 +164,8 @@ struct UpdaterRun {
     HWND window = nullptr;
 };
 
-// The percentages the player sees, per status: each band from its first value to its last, and
-// the two long stages strictly inside their band too. The bar never goes back.
+// The percentages the player sees, per status: from the first to the last, and whether they move
+// through their band. The bar never goes back.
 void ExpectProgressBands(const std::wstring& log) {
     std::map<std::wstring, std::set<int>> shown;
     std::wistringstream lines(log);
@@ -175,23 +175,15 @@ void ExpectProgressBands(const std::wstring& log) {
         EXPECT_GE(percent, last) << "the bar went back at " << status;
         shown[status].insert(percent);
     }
-    const struct {
-        const wchar_t* status;
-        int first, last;
-        bool moves;
-    } bands[] = {
-        {L"Waiting for client to close...", 0, 8, false}, {L"Extracting update...", 8, 50, true},
-        {L"Backing up settings...", 50, 55, false},       {L"Installing files...", 55, 90, true},
-        {L"Restoring settings...", 90, 95, false},        {L"Cleaning up...", 95, 100, false},
-        {L"Launching Norvane...", 100, 100, false},
-    };
-    for (const auto& band : bands) {
-        const std::set<int>& values = shown[band.status];
-        ASSERT_FALSE(values.empty()) << "never shown: " << band.status;
-        EXPECT_EQ(*values.begin(), band.first) << band.status;
-        EXPECT_EQ(*values.rbegin(), band.last) << band.status;
-        EXPECT_EQ(values.size() > 20, band.moves) << band.status;
+    std::wostringstream bands;
+    for (const auto& [status, values] : shown) {
+        bands << status << L' ' << *values.begin() << L'-' << *values.rbegin()
+              << (values.size() > 20 ? L" moving\n" : L"\n");
     }
+    EXPECT_EQ(bands.str(),
+              L"Backing up settings... 50-55\nCleaning up... 95-100\nExtracting update... 8-50 "
+              L"moving\nInstalling files... 55-90 moving\nLaunching Norvane... 100-100\nRestoring "
+              L"settings... 90-95\nWaiting for client to close... 0-8\n");
 }
 
 // A game of thousands of files, some read-only, one installed past 260 characters and the update
