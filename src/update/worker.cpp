@@ -87,6 +87,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     if (extraction.failureMessage != nullptr) {
         return Fail(std::move(job), progress, extraction.failureMessage);
     }
+    // A cut or emptied root would have the install walk list the drive's own root.
     if (!IsInstallableRoot(extraction.extractionRoot, paths.extractionDir)) {
         DeleteTree(paths.extractionDir);
         return Fail(std::move(job), progress, kExtractionFailure);
