@@ -90,14 +90,15 @@ def collect(folder, version):
             problems.append(f"{entry.path}: {problem}")
         members[path] = entry.path if entry.is_file(follow_symlinks=False) else None
     members.setdefault(VERSION_FILE, f"{version}\n".encode())
-    for path in members:
+    for path in sorted(members):
+        shown = os.path.join(folder, path)
         problem = path_problem(path)
         if problem:
-            problems.append(f"{os.path.join(folder, path)}: {problem}")
+            problems.append(f"{shown}: {problem}")
         # NTFS folders ignore case: one of the two would overwrite the other.
-        twin = seen.setdefault(path.lower(), path)
-        if twin != path:
-            problems.append(f"{os.path.join(folder, path)}: differs from {twin} only in case")
+        twin = seen.setdefault(path.lower(), shown)
+        if twin != shown:
+            problems.append(f"{shown}: differs only in case from {twin}")
     # A fixed order: the file system's listing order differs from one machine to the next.
     top = f"Norvane-{version}"
     return sorted([(top, None)] + [(f"{top}/{path}", source) for path, source in members.items()]),\

@@ -28,38 +28,42 @@ if [ -n "$cert$password_file$timestamp" ] && { [ -z "$cert" ] || [ -z "$password
     fail "signing needs both --sign CERT.p12 and --password-file FILE"
 fi
 
+# The certificate and its password are checked before the build, so a mistake costs no wait.
+mkdir -p "$build"
+# A signed exe from an earlier run must not pass for this one if signing fails now.
+signed=$build/signed/mossharbor-updater.exe
+rm -f "$signed"
 if [ -n "$cert" ]; then
     scripts/install-packages.sh osslsigncode openssl
+    [ -f "$cert" ] || fail "no certificate at $cert"
+    [ -f "$password_file" ] || fail "no password file at $password_file"
+    scratch=$(mktemp -d "$build/signing.XXXXXX")
+    trap 'rm -rf "$scratch"' EXIT
+    # One clear line for a wrong password or a file that is no PKCS#12. Its certificates then
+    # serve as trust anchors for the check after signing, so a self-signed one verifies too.
+    openssl pkcs12 -in "$cert" -passin "file:$password_file" -nokeys -out "$scratch/certs.pem" \
+        2>/dev/null || fail "cannot open $cert with the password in $password_file"
+    cat /etc/ssl/certs/ca-certificates.crt >>"$scratch/certs.pem" 2>/dev/null || true
 else
     scripts/install-packages.sh
 fi
-# SOURCE_DATE_EPOCH would only matter to tools that honour it; the flags in CMakeLists.txt
-# already leave every date out, so none is set here.
+# No SOURCE_DATE_EPOCH is needed: the flags in CMakeLists.txt leave every date out.
 cmake --preset mingw -B "$build" -DMOSSHARBOR_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target mossharbor-updater >/dev/null
 exe=$build/bin/mossharbor-updater.exe
 sha256sum "$exe"
 [ -n "$cert" ] || exit 0
 
-# A signed exe from an earlier run must not pass for this one if signing fails now.
-signed=$build/signed/mossharbor-updater.exe
-rm -f "$signed"
-mkdir -p "$build/signed"
-[ -f "$cert" ] || fail "no certificate at $cert"
-[ -f "$password_file" ] || fail "no password file at $password_file"
-scratch=$(mktemp -d "$build/signing.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
-# One clear line for a wrong password or a file that is no PKCS#12, before osslsigncode's own
-# multi-line errors; the certificates also serve as trust anchors for the check below, so a
-# self-signed test certificate verifies too.
-openssl pkcs12 -in "$cert" -passin "file:$password_file" -nokeys -out "$scratch/certs.pem" \
-    2>/dev/null || fail "cannot open $cert with the password in $password_file"
-cat /etc/ssl/certs/ca-certificates.crt >>"$scratch/certs.pem" 2>/dev/null || true
+# Its first complaint says why (a time-stamp server out of reach, say); the rest is OpenSSL's.
+first_complaint() {
+    grep -i -m 1 -e failure -e error -e unable -e invalid "$scratch/log" || tail -n 1 "$scratch/log"
+}
 set -- -pkcs12 "$cert" -readpass "$password_file" -h sha256 -n "MossHarbor Updater"
 [ -z "$timestamp" ] || set -- "$@" -ts "$timestamp"
 osslsigncode sign "$@" -in "$exe" -out "$scratch/signed.exe" >"$scratch/log" 2>&1 ||
-    fail "signing failed: $(grep -v '^$' "$scratch/log" | tail -n 1)"
+    fail "signing failed: $(first_complaint)"
 osslsigncode verify -CAfile "$scratch/certs.pem" -in "$scratch/signed.exe" >"$scratch/log" 2>&1 ||
-    fail "the signed exe does not verify: $(grep -v '^$' "$scratch/log" | tail -n 1)"
+    fail "the signed exe does not verify: $(first_complaint)"
+mkdir -p "$build/signed"
 mv "$scratch/signed.exe" "$signed"
 sha256sum "$signed"

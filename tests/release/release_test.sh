@@ -1,0 +1,35 @@
+#!/bin/sh
+# The release command run from a copy of the sources in another folder must make the very exe the
+# test build made here. Signed with a throwaway certificate it must verify and still start; a
+# wrong password must then leave no exe where the signed one goes.
+# Usage: release_test.sh SOURCE_DIR BUILD_DIR
+set -eu
+root=$1 build=$2
+work=$(mktemp -d "$build/release-test.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+copy=$work/elsewhere/mossharbor
+mkdir -p "$copy"
+(cd "$root" && git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$copy")
+line=$("$copy/scripts/release.sh" | tail -n 1)
+[ "${line%% *}" = "$(sha256sum <"$build/bin/mossharbor-updater.exe" | cut -d' ' -f1)" ] ||
+    fail "the same sources built another exe in another folder"
+
+echo 'test password' >"$work/password"
+echo 'wrong' >"$work/wrong"
+openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=MossHarbor-test -days 2 \
+    -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+openssl pkcs12 -export -inkey "$work/key.pem" -in "$work/cert.pem" -out "$work/cert.p12" \
+    -passout "file:$work/password"
+signed=$copy/build/release/signed/mossharbor-updater.exe
+"$copy/scripts/release.sh" --sign "$work/cert.p12" --password-file "$work/password" >/dev/null
+osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" >/dev/null || fail "no valid signature"
+# Under the headless driver the usage box cannot be dismissed: a signed exe still running after
+# two seconds has started and shown it; one Wine cannot load ends at once.
+"$build/wine-run.sh" "$signed" &
+sleep 2
+kill -0 $! 2>/dev/null || fail "the signed exe does not start"
+kill $!
+"$copy/scripts/release.sh" --sign "$work/cert.p12" --password-file "$work/wrong" >/dev/null 2>&1 &&
+    fail "signed with a wrong password"
+[ ! -e "$signed" ] || fail "an exe was left where the signed one goes"
