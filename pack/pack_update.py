@@ -157,7 +157,7 @@ def main():
     if not os.path.isdir(folder):
         sys.exit(f"pack_update: {folder}: no such folder")
     # The version names the archive's one top folder too.
-    if "/" in args.version or args.version != args.version.strip() or \
+    if not args.version or "/" in args.version or args.version != args.version.strip() or \
             windows_name_problem(f"Norvane-{args.version}"):
         sys.exit(f"pack_update: version '{args.version}' cannot be part of a folder name")
     output = os.path.abspath(args.output)
