@@ -99,10 +99,10 @@ def collect(folder, version):
         twin = seen.setdefault(path.lower(), shown)
         if twin != shown:
             problems.append(f"{shown}: differs only in case from {twin}")
-    # A fixed order: the file system's listing order differs from one machine to the next.
     top = f"Norvane-{version}"
-    return sorted([(top, None)] + [(f"{top}/{path}", source) for path, source in members.items()]),\
-        problems
+    named = [(top, None)] + [(f"{top}/{path}", source) for path, source in members.items()]
+    # A fixed order: the file system's listing order differs from one machine to the next.
+    return sorted(named), problems
 
 
 def source_size(source):
