@@ -1,7 +1,8 @@
 #!/bin/sh
 # The release command run from a copy of the sources in another folder must make the very exe the
-# test build made here. Signed with a throwaway certificate it must verify and still start; a
-# wrong password must then leave no exe where the signed one goes.
+# test build made here. Signed with a throwaway certificate it must verify, be that exe again
+# without its signature and still start; a wrong password must then leave no exe where the signed
+# one goes.
 # Usage: release_test.sh SOURCE_DIR BUILD_DIR
 set -eu
 root=$1 build=$2
@@ -25,6 +26,8 @@ sign() { "$copy/scripts/release.sh" --sign "$work/cert.p12" --password-file "$1"
 signed=$copy/build/release/signed/mossharbor-updater.exe
 sign "$work/password"
 osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" >/dev/null || fail "no valid signature"
+osslsigncode remove-signature -in "$signed" -out "$work/unsigned.exe" >/dev/null
+cmp -s "$work/unsigned.exe" "$build/bin/mossharbor-updater.exe" || fail "signed another exe"
 # Under the headless driver the usage box cannot be dismissed: a signed exe still running after
 # two seconds has started and shown it; one Wine cannot load ends at once.
 "$build/wine-run.sh" "$signed" &
