@@ -1,8 +1,8 @@
 #!/bin/sh
 # The release command run from a copy of the sources in another folder must make the very exe the
 # test build made here. Signed with a throwaway certificate it must verify, be that exe again
-# without its signature and still start; a wrong password must then leave no exe where the signed
-# one goes.
+# without its signature and still run an update; a wrong password must then leave no exe where
+# the signed one goes.
 # Usage: release_test.sh SOURCE_DIR BUILD_DIR
 set -eu
 root=$1 build=$2
@@ -28,9 +28,11 @@ sign "$work/password"
 osslsigncode verify -CAfile "$work/cert.pem" -in "$signed" >/dev/null || fail "no valid signature"
 osslsigncode remove-signature -in "$signed" -out "$work/unsigned.exe" >/dev/null
 cmp -s "$work/unsigned.exe" "$build/bin/mossharbor-updater.exe" || fail "signed another exe"
-# Under the headless driver the usage box cannot be dismissed: a signed exe still running after
-# two seconds has started and shown it; one Wine cannot load ends at once.
-"$build/wine-run.sh" "$signed" &
-sleep 2
-kill -0 $! 2>/dev/null && kill $! || fail "the signed exe does not start"
+# The signed exe applies a packed update and exits by itself: no Wine process of the tests'
+# prefix has to be killed, as the usage box, which nothing can dismiss here, would need.
+mkdir -p "$work/game" "$work/install/update"
+"$root/scripts/pack-update.sh" "$work/game" 2.0 "$work/u.tar" >/dev/null
+"$build/wine-run.sh" "$signed" 0 "Z:$(echo "$work/u.tar" | tr / '\\')" \
+    "Z:$(echo "$work/install" | tr / '\\')" none.exe || fail "the signed exe exited with $?"
+[ "$(cat "$work/install/norvane_version.txt")" = 2.0 ] || fail "the signed exe did not update"
 ! sign "$work/wrong" 2>/dev/null && [ ! -e "$signed" ] || fail "a wrong password left an exe"
