@@ -52,10 +52,10 @@ def walk(folder, relative=""):
 
 def path_problem(path):
     """Why the updater could not unpack this member name on Windows, or None."""
-    parts = path.split("/")
-    if os.path.isabs(path) or ".." in parts:
+    components = path.split("/")
+    if os.path.isabs(path) or ".." in components:
         return "is not a plain relative name"  # bsdtar refuses it, failing the whole update
-    return next(filter(None, map(windows_name_problem, parts)), None)
+    return next(filter(None, map(windows_name_problem, components)), None)
 
 
 def entry_problem(entry):
