@@ -20,11 +20,6 @@ std::wstring ReadWideFile(const std::wstring& path) {
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 
-bool IsReadOnly(const std::wstring& path) {
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
-}
-
 UniqueFileHandle HoldFileOpen(const std::wstring& path) {  // as a running game or a scanner does
     return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -43,6 +38,7 @@ struct UpdaterRun {
         MakeInstallation();
         WriteTextFile(release + L"game.dat", "new game");
         WriteTextFile(release + L"bin\\clïent.dll", "new dll");
+        WriteTextFile(release + L"bin\\.version", "dot");
         WriteTextFile(release + L"data\\audio\\music.ogg", "update music");
         WriteTextFile(release + L"data\\audio\\new.ogg", "update only");
         WriteTextFile(release + L"data\\assets\\arrow\\skin.png", "update arrow");
@@ -137,6 +133,7 @@ struct UpdaterRun {
     void ExpectUpdated() const {
         EXPECT_EQ(ReadTextFile(In(L"game.dat")), "new game");
         EXPECT_EQ(ReadTextFile(In(L"bin\\clïent.dll")), "new dll");
+        EXPECT_EQ(ReadTextFile(In(L"bin\\.version")), "dot");
         EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), playerMusic);
         EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), "player only");
         EXPECT_EQ(ReadTextFile(In(L"data\\audio\\new.ogg")), "update only");
@@ -215,17 +212,19 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
     run.ExpectUpdated();
     EXPECT_EQ(ReadTextFile(L"\\\\?\\" + run.In(deep)), "deep");
     EXPECT_EQ(ReadTextFile(run.In(L"assets\\19\\1999.pak")), "pak");
-    EXPECT_TRUE(IsReadOnly(run.In(L"data\\audio\\music.ogg")));
-    EXPECT_TRUE(IsReadOnly(run.In(L"data\\audio\\mine.ogg")))
-        << "the player's own files keep their attributes";
+    for (const wchar_t* own : {L"data\\audio\\music.ogg", L"data\\audio\\mine.ogg"}) {
+        EXPECT_TRUE(GetFileAttributesW(run.In(own).c_str()) & FILE_ATTRIBUTE_READONLY) << own;
+    }
     ExpectProgressBands(ReadWideFile(run.folder / L"progress.log"));
 }
 
-// A per-user configuration that exists already is the player's and stays as it is.
+// A per-user configuration that exists already is the player's and stays as it is; an earlier
+// run's extraction is no part of this update.
 TEST(EndToEnd, CompressedAndZipArchivesAreChosenByContent) {
     for (const wchar_t* format : {L"-cz", L"-c --format zip"}) {
         SCOPED_TRACE(testing::Message() << "tar.exe " << format);
         UpdaterRun run(format);
+        WriteTextFile(run.In(L"update\\extract\\stale.dat"), "an earlier run's");
         run.roamingConfig = "roaming config";
         WriteTextFile(run.roaming + L"\\Norvane\\norvane_launcher.cfg", run.roamingConfig);
         run.Start(0);
@@ -312,6 +311,7 @@ TEST(EndToEnd, APlayersFileHeldDuringTheBackupStopsTheUpdateBeforeTheInstall) {
     run.ExpectFailureUntilEscape(L"Failed to back up settings.");
     held.Reset();
     run.ExpectInstallationUntouched();
+    EXPECT_FALSE(PathExists(run.In(L"update\\backup_0"))) << "a partial backup left to be merged";
 }
 
 TEST(EndToEnd, GameFilesHeldDuringTheInstallAreRetriedThenReportedWithoutPromotion) {
@@ -330,22 +330,17 @@ TEST(EndToEnd, GameFilesHeldDuringTheInstallAreRetriedThenReportedWithoutPromoti
     run.ExpectNotPromoted();
 }
 
-TEST(EndToEnd, AVersionFileThatCannotBeReplacedKeepsTheOldVersionAndTheArchive) {
-    UpdaterRun run;
-    run.Start(0, L"Cleaning up...");
-    const UniqueFileHandle held = HoldFileOpen(run.In(L"norvane_client_pending_version.txt"));
-    run.Release();
-    run.ExpectFailureUntilEscape(kIncompleteInstall);
-    run.ExpectNotPromoted();
-}
-
-TEST(EndToEnd, AFileThatCannotBePutBackKeepsThePlayersCopyInTheBackups) {
+// A player's file held while it is put back, and the version file while it is promoted: the
+// backups keep the player's copies, and the update is not recorded.
+TEST(EndToEnd, FilesThatCannotBePutBackOrPromotedKeepTheBackupsAndTheOldVersion) {
     UpdaterRun run;
     WriteTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg"), "interrupted");
     run.Start(1234, L"Restoring settings...");
     UniqueFileHandle held = HoldFileOpen(run.In(L"data\\audio\\music.ogg"));
+    const UniqueFileHandle version = HoldFileOpen(run.In(L"norvane_client_pending_version.txt"));
     run.Release();
-    EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
+    run.ExpectFailureUntilEscape(kIncompleteInstall);
+    run.ExpectNotPromoted();
     held.Reset();
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\data\\audio\\music.ogg")), "player music");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg")), "interrupted");
@@ -371,6 +366,7 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     held.Reset();
     EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
+    EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "player music");
 
     // The player plays on; the next update keeps what they changed.
     run.playerMusic = "newer music";
