@@ -56,6 +56,7 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
         // The percentage last: its change alone must bring the repaint.
         progress.failed = state.failed;
         SetStatus(progress, L"Waiting for client to close...");
+        Capture(window);
         SetProgress(progress, state.percent);
         const std::vector<COLORREF> pixels = Capture(window);
         const auto at = [&](int x, int y) {

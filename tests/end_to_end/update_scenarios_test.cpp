@@ -39,6 +39,7 @@ struct UpdaterRun {
         WriteTextFile(release + L"game.dat", "new game");
         WriteTextFile(release + L"bin\\clïent.dll", "new dll");
         WriteTextFile(release + L"bin\\.version", "dot");
+        WriteTextFile(release + L"bin\\tools\\patch.dll", "new patch");
         WriteTextFile(release + L"data\\audio\\music.ogg", "update music");
         WriteTextFile(release + L"data\\audio\\new.ogg", "update only");
         WriteTextFile(release + L"data\\assets\\arrow\\skin.png", "update arrow");
@@ -317,15 +318,16 @@ TEST(EndToEnd, APlayersFileHeldDuringTheBackupStopsTheUpdateBeforeTheInstall) {
 TEST(EndToEnd, GameFilesHeldDuringTheInstallAreRetriedThenReportedWithoutPromotion) {
     UpdaterRun run;
     WriteTextFile(run.In(L"bin\\clïent.dll"), "old dll");
-    UniqueFileHandle held = HoldFileOpen(run.In(L"game.dat"));
-    UniqueFileHandle heldDeeper = HoldFileOpen(run.In(L"bin\\clïent.dll"));
+    WriteTextFile(run.In(L"bin\\tools\\patch.dll"), "old patch");
+    UniqueFileHandle held = HoldFileOpen(run.In(L"bin\\clïent.dll"));
+    UniqueFileHandle heldDeeper = HoldFileOpen(run.In(L"bin\\tools\\patch.dll"));
     run.Start(0);
     run.ExpectFailureUntilEscape(kIncompleteInstall);
     held.Reset();
     heldDeeper.Reset();
-    EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "old game");
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\clïent.dll")), "old dll");
-    EXPECT_EQ(ReadTextFile(run.In(L"update\\extract\\Norvane 1.2\\game.dat")), "new game");
+    EXPECT_EQ(ReadTextFile(run.In(L"bin\\tools\\patch.dll")), "old patch");
+    EXPECT_EQ(ReadTextFile(run.In(L"update\\extract\\Norvane 1.2\\bin\\clïent.dll")), "new dll");
     EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "player music");
     run.ExpectNotPromoted();
 }

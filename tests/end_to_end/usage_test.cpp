@@ -21,7 +21,7 @@ TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
     } rows[] = {
         {L"1 u.tar" + install, true},
         {L"1 u.tar" + install + std::wstring(260, L'c'), true},
-        {L"1 u.tar" + installOfLength(223) + L"c.exe", true},  // working paths of 260
+        {L"10 u.tar" + installOfLength(222) + L"c.exe", true},  // working paths of 260
         {L"1 u.tar" + installOfLength(222) + std::wstring(259, L'c'), false},
         {L"1 \"a\\\"b.tar\"" + install + L"c.exe", true},
         {L"1 C:\\u\\" + install + L"c.exe", true},

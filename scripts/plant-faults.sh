@@ -1,0 +1,45 @@
+#!/bin/sh
+# Maintainer's tool, not a test: measures what the suite catches. For each planted fault in
+# scripts/faults/*.patch (or the patches named as arguments) it applies the patch to src/,
+# rebuilds, runs the whole suite, notes which ctest entries failed, and reverts the source.
+# Prints one row per fault: its name and the entries that caught it, or MISSED.
+# Run from the repository root with a configured build/mingw and a clean src/.
+set -u
+cd "$(dirname "$0")/.."
+if ! git diff --quiet -- src; then
+    echo "src/ has local changes; commit or stash them first" >&2
+    exit 1
+fi
+log=build/mingw/plant-faults
+mkdir -p "$log"
+table=$log/table.txt
+: >"$table"
+trap 'git checkout -- src' EXIT INT TERM
+[ $# -gt 0 ] || set -- scripts/faults/*.patch
+for patch in "$@"; do
+    name=$(basename "$patch" .patch)
+    start=$(date +%s)
+    # A test's scratch folder that it could not remove would come back, under the same Wine
+    # process id, full of the previous fault's files and fail the next run for no fault of its own.
+    rm -rf build/mingw/wineprefix/drive_c/users/*/Temp/mh-test-*
+    if ! git apply "$patch"; then
+        result="does not apply"
+    elif ! cmake --build --preset mingw >"$log/$name.build.log" 2>&1; then
+        result="does not compile"
+    else
+        ctest --preset mingw --timeout 150 >"$log/$name.ctest.log" 2>&1
+        # ctest's summary lists each failed entry as "  N - name (Failed|Timeout|...)".
+        result=$(sed -n '/The following tests FAILED:/,$p' "$log/$name.ctest.log" |
+            sed -n 's/^[[:space:]]*[0-9][0-9]* - \([^ ]*\) (\(.*\))$/\1(\2)/p' | tr '\n' ' ')
+        [ -n "$result" ] || result=MISSED
+    fi
+    git checkout -- src
+    row=$(printf '%-42s %s  [%ss]' "$name" "$result" $(($(date +%s) - start)))
+    echo "$row" >>"$table"
+    echo "$row"
+done
+# Leaves the build matching the clean source again.
+cmake --build --preset mingw >"$log/clean.build.log" 2>&1
+echo
+printf '%-42s %s\n' fault "caught by"
+cat "$table"
