@@ -27,7 +27,8 @@ for patch in "$@"; do
     elif ! cmake --build --preset mingw >"$log/$name.build.log" 2>&1; then
         result="does not compile"
     else
-        ctest --preset mingw --timeout 150 >"$log/$name.ctest.log" 2>&1
+        # The release test builds the same faulty exe again from a copy: a minute that tells nothing.
+        ctest --preset mingw --timeout 150 -E release >"$log/$name.ctest.log" 2>&1
         # ctest's summary lists each failed entry as "  N - name (Failed|Timeout|...)".
         result=$(sed -n '/The following tests FAILED:/,$p' "$log/$name.ctest.log" |
             sed -n 's/^[[:space:]]*[0-9][0-9]* - \([^ ]*\) (\(.*\))$/\1(\2)/p' | tr '\n' ' ')
