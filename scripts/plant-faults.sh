@@ -14,7 +14,8 @@ log=build/mingw/plant-faults
 mkdir -p "$log"
 table=$log/table.txt
 : >"$table"
-trap 'git checkout -- src' EXIT INT TERM
+trap 'git checkout -- src' EXIT
+trap 'exit 1' INT TERM
 [ $# -gt 0 ] || set -- scripts/faults/*.patch
 for patch in "$@"; do
     name=$(basename "$patch" .patch)
