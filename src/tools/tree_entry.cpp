@@ -3,7 +3,7 @@
 #include <cwchar>
 
 bool IsDotOrDotDot(const wchar_t* name) {
-    return name[0] == L'.';
+    return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
 EntryKind ClassifyEntry(DWORD attributes) {
