@@ -103,9 +103,11 @@ bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& d
     });
     // Windows gives a copy its original's attributes, over an existing file too; Wine does not,
     // and a player's read-only file would come back writable.
-    const DWORD attributes = GetFileAttributesW(source.c_str());
-    if (copied && attributes != INVALID_FILE_ATTRIBUTES) {
-        SetFileAttributesW(destination.c_str(), attributes);
+    if (copied) {
+        const DWORD attributes = GetFileAttributesW(source.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            SetFileAttributesW(destination.c_str(), attributes);
+        }
     }
     return copied;
 }

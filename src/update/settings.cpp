@@ -68,15 +68,18 @@ struct LeftoverBackup {
 std::vector<LeftoverBackup> FindOtherBackups(const WorkingPaths& paths) {
     const std::wstring updateFolder = Join(paths.installDir, L"update");
     std::vector<LeftoverBackup> leftovers;
-    ForEachEntry(updateFolder, [&](const std::wstring& name, DWORD attributes) {
-        const std::wstring path = Join(updateFolder, name);
-        if (name.starts_with(L"backup_") && ClassifyEntry(attributes) == EntryKind::kDirectory &&
+    WIN32_FIND_DATAW entry;
+    UniqueFindHandle search(FindFirstFileW(Join(updateFolder, L"backup_*").c_str(), &entry));
+    if (!search) {
+        return leftovers;
+    }
+    do {
+        const std::wstring path = Join(updateFolder, entry.cFileName);
+        if (ClassifyEntry(entry.dwFileAttributes) == EntryKind::kDirectory &&
             _wcsicmp(path.c_str(), paths.backupDir.c_str()) != 0) {
-            WIN32_FILE_ATTRIBUTE_DATA data = {};
-            GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
-            leftovers.push_back({path, data.ftCreationTime, Exists(Join(path, kRestoredMark))});
+            leftovers.push_back({path, entry.ftCreationTime, Exists(Join(path, kRestoredMark))});
         }
-    });
+    } while (FindNextFileW(search.Get(), &entry));
     return leftovers;
 }
 

@@ -6,6 +6,7 @@ namespace {
 
 constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
 constexpr std::wstring_view kUncPrefix = L"\\\\";
+constexpr wchar_t kExtractionFolder[] = L"\\update\\extract";
 
 std::wstring WithSingleBackslashes(std::wstring_view path) {
     std::wstring single;
@@ -35,12 +36,12 @@ std::wstring ExtendedLengthPath(std::wstring_view fullPath) {
 WorkingPaths FormWorkingPaths(std::wstring_view fullInstallDir, int32_t clientPid) {
     WorkingPaths paths;
     paths.installDir = ExtendedLengthPath(fullInstallDir);
-    paths.extractionDir = paths.installDir + L"\\update\\extract";
+    paths.extractionDir = paths.installDir + kExtractionFolder;
     paths.backupDir =
         paths.installDir + L"\\update\\backup_" + std::to_wstring(static_cast<uint32_t>(clientPid));
     paths.pendingVersionFile = paths.installDir + L"\\norvane_client_pending_version.txt";
     paths.currentVersionFile = paths.installDir + L"\\norvane_version.txt";
-    paths.toolDirectory = std::wstring(fullInstallDir) + L"\\update\\extract";
+    paths.toolDirectory = std::wstring(fullInstallDir) + kExtractionFolder;
     return paths;
 }
 
