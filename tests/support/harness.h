@@ -14,18 +14,16 @@
 
 namespace fs = std::filesystem;
 
-// A fresh, empty folder below the system's temporary folder, removed again at destruction.
+// A fresh, empty folder below the system's temporary folder, removed again at destruction with
+// the updater's own tree walk: the runtime's stops at 260 characters, and the tests make read-only
+// files as players do.
 struct ScratchFolder {
     ScratchFolder() {
         Remove();  // left by an earlier run killed under the same process id
         fs::create_directories(path);
     }
     ~ScratchFolder() { Remove(); }
-    // With the updater's own tree walk: the runtime's stops at 260 characters, and the tests
-    // make read-only files as players do.
     void Remove() const { DeleteTree(L"\\\\?\\" + path); }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
     std::wstring operator/(const std::wstring& relative) const { return path + L"\\" + relative; }
 
     inline static std::atomic<int> created{0};
@@ -52,26 +50,19 @@ inline bool PathExists(const std::wstring& path) {
 }
 
 inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
+    for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !condition(); Sleep(20)) {
         if (GetTickCount64() > deadline) {
             return false;
         }
-        Sleep(20);
     }
     return true;
 }
 
-// Test programs sit beside the test executable; the shipping updater one folder up.
+// Test programs sit beside the test executable, the shipping updater one folder up.
 inline std::wstring TestProgramPath(const std::wstring& exeName) {
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     return (fs::path(self).parent_path() / exeName).wstring();
-}
-
-inline std::wstring UpdaterExePath() {
-    return (fs::path(TestProgramPath(L"")).parent_path().parent_path() / L"mossharbor-updater.exe")
-        .wstring();
 }
 
 struct StartedProcess {
@@ -82,41 +73,34 @@ struct StartedProcess {
 // Starts a program as its own process, the way the launcher would, with `output` (inheritable)
 // as its standard output if given; no handle on failure.
 inline StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arguments,
-                                   const std::wstring& workingDirectory = {},
-                                   HANDLE output = nullptr) {
+                                   const std::wstring& folder = {}, HANDLE output = nullptr) {
     std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = output != nullptr ? STARTF_USESTDHANDLES : 0;
     startup.hStdOutput = output;
     PROCESS_INFORMATION info{};
-    StartedProcess started;
-    if (CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
-                       CREATE_NO_WINDOW, nullptr,
-                       workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
-                       &info)) {
-        const UniqueHandle thread(info.hThread);
-        started.process.Reset(info.hProcess);
-        started.pid = info.dwProcessId;
+    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
+                        CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
+                        &startup, &info)) {
+        return {};
     }
-    return started;
+    const UniqueHandle thread(info.hThread);
+    return {UniqueHandle(info.hProcess), info.dwProcessId};
 }
 
 // The exit code, or nothing when the process is still running after the timeout.
 inline std::optional<DWORD> WaitForExitCode(const UniqueHandle& process, DWORD timeoutMs) {
     DWORD code = 0;
-    if (WaitForSingleObject(process.Get(), timeoutMs) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(process.Get(), &code)) {
-        return std::nullopt;
-    }
-    return code;
+    return WaitForSingleObject(process.Get(), timeoutMs) == WAIT_OBJECT_0 &&
+                   GetExitCodeProcess(process.Get(), &code)
+               ? std::optional(code)
+               : std::nullopt;
 }
 
 inline void KillProgram(const UniqueHandle& process) {
-    if (process) {
-        TerminateProcess(process.Get(), 99);
-        WaitForSingleObject(process.Get(), 5000);
-    }
+    TerminateProcess(process.Get(), 99);
+    WaitForSingleObject(process.Get(), 5000);
 }
 
 // Writes an archive of `members` of `tree` with the system's own archive tool. "." lets the tool
@@ -140,10 +124,10 @@ inline HWND WaitForProcessWindow(DWORD pid, const wchar_t* className, DWORD time
     WaitUntil(
         [&] {
             for (HWND window = nullptr;
-                 (window = FindWindowExW(nullptr, window, className, nullptr)) != nullptr;) {
+                 !found && (window = FindWindowExW(nullptr, window, className, nullptr));) {
                 DWORD owner = 0;
                 GetWindowThreadProcessId(window, &owner);
-                found = owner == pid && IsWindowVisible(window) ? window : found;
+                found = owner == pid && IsWindowVisible(window) ? window : nullptr;
             }
             return found != nullptr;
         },

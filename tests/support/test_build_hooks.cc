@@ -4,9 +4,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 
 #include "display/progress_state.h"
 #include "update/roaming_folder.h"
@@ -16,18 +18,14 @@ namespace {
 std::wstring Variable(const wchar_t* name) {
     wchar_t value[MAX_PATH] = {};
     const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
-    return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(value);
-}
-
-bool Exists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return std::wstring(value, length < MAX_PATH ? length : 0);
 }
 
 // MOSSHARBOR_TEST_PROGRESS_LOG: every repaint request is appended as "percent failed status",
 // one line each, in UTF-16.
 // MOSSHARBOR_TEST_HOLD_STATUS / _PERCENT: the worker stops once both are reached, creates the
-// file "<log>.held" and waits until "<log>.release" exists, so a test can press keys or kill the
-// process exactly there instead of relying on timing.
+// file "<log>.held" and waits until "<log>.release" exists, so a test can press keys, hold files
+// or kill the process exactly there instead of relying on timing.
 void OnRepaintRequest(const ProgressState& state, void*) {
     static const std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
     static const std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
@@ -39,14 +37,13 @@ void OnRepaintRequest(const ProgressState& state, void*) {
         fwrite(line.data(), sizeof(wchar_t), line.size(), file);
         fclose(file);
     }
-    if (holdStatus.empty() || holdStatus != state.statusText ||
-        state.percent.load() < holdPercent || Exists(log + L".held")) {
+    if (holdStatus.empty() || holdStatus != state.statusText || state.percent < holdPercent) {
         return;
     }
     if (FILE* marker = _wfopen((log + L".held").c_str(), L"w")) {
         fclose(marker);
     }
-    while (!Exists(log + L".release")) {
+    while (GetFileAttributesW((log + L".release").c_str()) == INVALID_FILE_ATTRIBUTES) {
         Sleep(20);
     }
 }
@@ -61,13 +58,12 @@ bool Refused(T, size_t) {
 bool Refused(const wchar_t* path, size_t limit) {
     return path != nullptr && wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= limit;
 }
-bool IsReadOnlyFile(const wchar_t* path) {
-    const DWORD attributes = GetFileAttributesW(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-           (attributes & FILE_ATTRIBUTE_READONLY);
+bool IsReadOnlyFile(const wchar_t* path) {  // a missing path has the folder bit set too
+    return (GetFileAttributesW(path) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ==
+           FILE_ATTRIBUTE_READONLY;
 }
 
-void* originals[16];
+void* originals[13];
 
 // Slot: where the original is kept. Limit: the path length refused. Replaces: the second argument
 // names a file the call replaces.
@@ -104,65 +100,51 @@ UINT WINAPI TestSystemDirectory(LPWSTR buffer, UINT size) {
     return static_cast<UINT>(folder.size());
 }
 
-struct Wrapper {
-    const char* name;
-    void* function;
-    int slot;
-};
+using Wrapper = std::pair<const char*, void*>;
 
-// Points this exe's own imports at the wrappers, keeping the originals for them to call.
-template <size_t N>
-void PatchImports(const Wrapper (&wrappers)[N]) {
+// Points this exe's imports of the wrapped functions at the wrappers; each keeps its original in
+// the slot of its place in the table.
+void PatchImports(const Wrapper* wrappers, size_t count) {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleW(nullptr));
-    const auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const DWORD imports =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
-    for (auto* dll = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports); dll->Name; ++dll) {
-        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->OriginalFirstThunk);
-        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
-            for (const Wrapper& wrapper : wrappers) {
-                if (!IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal) &&
-                    strcmp(reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData)
-                               ->Name,
-                           wrapper.name) == 0) {
-                    DWORD protection = 0;
-                    VirtualProtect(slot, sizeof(*slot), PAGE_READWRITE, &protection);
-                    originals[wrapper.slot] = reinterpret_cast<void*>(slot->u1.Function);
-                    slot->u1.Function = reinterpret_cast<ULONG_PTR>(wrapper.function);
-                    VirtualProtect(slot, sizeof(*slot), protection, &protection);
-                }
-            }
+    const IMAGE_DATA_DIRECTORY table =
+        reinterpret_cast<IMAGE_NT_HEADERS*>(base +
+                                            reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew)
+            ->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IAT];
+    void** const imports = reinterpret_cast<void**>(base + table.VirtualAddress);
+    DWORD protection = 0;
+    VirtualProtect(imports, table.Size, PAGE_READWRITE, &protection);
+    for (size_t i = 0; i < count; ++i) {
+        originals[i] = reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32"), wrappers[i].first));
+        for (void** slot = imports; slot != imports + table.Size / sizeof(void*); ++slot) {
+            *slot = *slot == originals[i] ? wrappers[i].second : *slot;
         }
     }
+    VirtualProtect(imports, table.Size, protection, &protection);
 }
 
 #define RULED(name, slot, ...) \
-    { #name, reinterpret_cast < void*>(&Strict <decltype(&name), slot, ##__VA_ARGS__>::Call), slot }
+    { #name, reinterpret_cast < void*>(&Strict <decltype(&name), slot, ##__VA_ARGS__>::Call) }
 bool InstallHooks() {
     Progress().observer = OnRepaintRequest;
-    const Wrapper everywhere[] = {
-        {"GetSystemDirectoryW", reinterpret_cast<void*>(&TestSystemDirectory), 0}};
-    PatchImports(everywhere);
-    // On Windows the system keeps these rules itself.
-    if (GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr) {
-        const Wrapper strict[] = {
-            RULED(CreateFileW, 1),
-            RULED(CreateDirectoryW, 2, 248),
-            RULED(CopyFileW, 3, MAX_PATH, true),
-            RULED(MoveFileExW, 4, MAX_PATH, true),
-            RULED(MoveFileW, 5),
-            RULED(DeleteFileW, 6),
-            RULED(RemoveDirectoryW, 7),
-            RULED(GetFileAttributesW, 8),
-            RULED(GetFileAttributesExW, 9),
-            RULED(SetFileAttributesW, 10),
-            RULED(FindFirstFileW, 11),
-            RULED(GetDiskFreeSpaceExW, 12),
-        };
-        PatchImports(strict);
-    }
+    const Wrapper wrappers[] = {
+        {"GetSystemDirectoryW", reinterpret_cast<void*>(&TestSystemDirectory)},
+        RULED(CreateFileW, 1),
+        RULED(CreateDirectoryW, 2, 248),
+        RULED(CopyFileW, 3, MAX_PATH, true),
+        RULED(MoveFileExW, 4, MAX_PATH, true),
+        RULED(MoveFileW, 5),
+        RULED(DeleteFileW, 6),
+        RULED(RemoveDirectoryW, 7),
+        RULED(GetFileAttributesW, 8),
+        RULED(GetFileAttributesExW, 9),
+        RULED(SetFileAttributesW, 10),
+        RULED(FindFirstFileW, 11),
+        RULED(GetDiskFreeSpaceExW, 12),
+    };
+    // On Windows the system keeps the file rules itself: only the system folder is the tests'.
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+    PatchImports(wrappers, wine ? std::size(wrappers) : 1);
     return true;
 }
 
