@@ -72,7 +72,9 @@ tar --format=ustar -C "$sample/package" -cf "$sample/downloads/norvane-1.5.0.tar
 files_in_update=$(find "$package" -type f ! -name norvane_client_pending_version.txt | wc -l)
 
 echo "Starting the sample client; it exits by itself after 4 seconds..."
-wine "$install/Norvane.exe" --sleep 4000 >"$out/client-pid" 2>/dev/null &
+wine "$install/Norvane.exe" --until-file "$(windows_path "$out/client-may-exit")" \
+    >"$out/client-pid" 2>/dev/null &
+(sleep 4 && touch "$out/client-may-exit") &
 client_pid=$(wait_for_client_pid "$out/client-pid" 200)
 
 echo "Starting mossharbor-updater.exe $client_pid ... (the launcher's command line)"

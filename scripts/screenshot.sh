@@ -54,7 +54,7 @@ windows_path() { echo "Z:$1" | tr / '\\'; }
 
 case $state in
     waiting)
-        wine "$bin/tests/fake-client.exe" --forever >"$scratch/client-pid" 2>/dev/null &
+        wine "$bin/tests/fake-client.exe" --until-file 'Z:\never' >"$scratch/client-pid" 2>/dev/null &
         client_pid=$(wait_for_client_pid "$scratch/client-pid" 100)
         mkdir -p "$scratch/install/update"
         wine "$bin/mossharbor-updater.exe" "$client_pid" "$(windows_path "$scratch/update.tar")" \

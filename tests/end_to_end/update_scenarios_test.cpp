@@ -387,15 +387,6 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     run.ExpectUpdated();
 }
 
-TEST(EndToEnd, EscapeWhileWaitingForTheClientClosesAtOnceAndChangesNothing) {
-    UpdaterRun run;
-    run.Start(run.client.pid);
-    Sleep(300);
-    run.PressEscape();
-    EXPECT_EQ(run.WaitForExit(5000), 0u);
-    run.ExpectInstallationUntouched();
-}
-
 // Needs a small disk mounted at the installation's update folder, whose leftover extraction holds
 // a link to a player's folder beside the installation (see the test runner).
 TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {

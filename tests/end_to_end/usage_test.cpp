@@ -5,7 +5,8 @@
 namespace {
 
 // Every refused command line: one error box, nothing touched, exit code 1 once it is dismissed.
-// Each length limit is met at its edge: one character less is accepted and the update starts.
+// Each length limit is met at its edge: one character less is accepted, and the update then waits
+// for the client (this test) until Esc closes it at once, having touched nothing.
 TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
     ScratchFolder folder;
     fs::create_directories(folder / L"update");
@@ -13,11 +14,14 @@ TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
     const auto installOfLength = [&](size_t length) {
         return L" \"" + folder / std::wstring(length - folder.path.size() - 1, L'n') + L"\" ";
     };
+    // The working paths grow with the client id's digits: 260 with two digits at 222.
+    const std::wstring client = std::to_wstring(GetCurrentProcessId());
     const std::pair<std::wstring, bool> rows[] = {
         {L"1 u.tar" + install, true},
         {L"1 u.tar" + install + std::wstring(260, L'c'), true},
-        {L"10 u.tar" + installOfLength(222) + L"c.exe", true},  // working paths of 260
-        {L"1 u.tar" + installOfLength(222) + std::wstring(259, L'c'), false},
+        {L"10 u.tar" + installOfLength(222) + L"c.exe", true},
+        {client + L" u.tar" + installOfLength(223 - client.size()) + std::wstring(259, L'c'),
+         false},
         {L"1 \"a\\\"b.tar\"" + install + L"c.exe", true},
         {L"1 C:\\u\\" + install + L"c.exe", true},
     };
@@ -35,13 +39,13 @@ TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
         EXPECT_STREQ(text, refused ? L"Usage: mossharbor-updater.exe <pid> <archive> "
                                      L"<install_dir> <exe>"
                                    : L"");
-        EXPECT_EQ(WaitForExitCode(updater.process, 200), std::nullopt) << "exited at once";
-        PostMessageW(window, WM_COMMAND, IDOK, 0);
-        EXPECT_EQ(WaitForExitCode(updater.process, refused ? 20000 : 0),
-                  refused ? std::optional(1ul) : std::nullopt);
+        EXPECT_EQ(WaitForExitCode(updater.process, 300), std::nullopt) << "exited unasked";
+        PostMessageW(window, refused ? WM_COMMAND : WM_KEYDOWN, refused ? IDOK : VK_ESCAPE, 1);
+        EXPECT_EQ(WaitForExitCode(updater.process, 5000), refused ? 1u : 0u);
         KillProgram(updater.process);
     }
     EXPECT_TRUE(fs::is_empty(folder / L"update"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), {}), 1) << "an installation made";
 }
 
 }  // namespace

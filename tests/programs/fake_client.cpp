@@ -1,9 +1,7 @@
 // Stands in for the game client. Started by the updater (no arguments) it records the folder it
 // was started in (UTF-16) and exits. Started by a test or a script it prints its process id
-// (under Wine not the Linux one) and waits:
-//   fake-client.exe --until-file PATH   exits once PATH exists
-//   fake-client.exe --sleep MS          exits after MS milliseconds
-//   fake-client.exe --forever           never exits on its own
+// (under Wine not the Linux one) and exits once the file PATH exists:
+//   fake-client.exe --until-file PATH
 // Planted as a tar.exe where no archive tool may be looked for, it "succeeds" having done nothing.
 #include <windows.h>
 
@@ -16,14 +14,10 @@ int wmain(int argc, wchar_t** argv) {
         printf("%lu\n", GetCurrentProcessId());
         fflush(stdout);
     }
-    if (mode == L"--sleep" && argc > 2) {
-        Sleep(static_cast<DWORD>(_wtoi(argv[2])));
-    } else if (mode == L"--until-file" && argc > 2) {
+    if (mode == L"--until-file" && argc > 2) {
         while (GetFileAttributesW(argv[2]) == INVALID_FILE_ATTRIBUTES) {
             Sleep(20);
         }
-    } else if (mode == L"--forever") {
-        Sleep(INFINITE);
     } else if (FILE* record = _wfopen(L"client_started.txt", L"wb")) {
         wchar_t folder[MAX_PATH] = {};
         fwrite(folder, sizeof(wchar_t), GetCurrentDirectoryW(MAX_PATH, folder), record);

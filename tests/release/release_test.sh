@@ -30,9 +30,8 @@ osslsigncode remove-signature -in "$signed" -out "$work/unsigned.exe" >/dev/null
 cmp -s "$work/unsigned.exe" "$build/bin/mossharbor-updater.exe" || fail "signed another exe"
 # The signed exe applies a packed update and exits by itself: no Wine process of the tests'
 # prefix has to be killed, as the usage box, which nothing can dismiss here, would need.
-mkdir -p "$work/game" "$work/install/update"
-"$root/scripts/pack-update.sh" "$work/game" 2.0 "$work/u.tar" >/dev/null
-"$build/wine-run.sh" "$signed" 0 "Z:$(echo "$work/u.tar" | tr / '\\')" \
-    "Z:$(echo "$work/install" | tr / '\\')" none.exe || fail "the signed exe exited with $?"
+mkdir -p "$work/game" "$work/install/update" && cd "$work"
+"$root/scripts/pack-update.sh" game 2.0 u.tar >/dev/null
+"$build/wine-run.sh" "$signed" 0 u.tar install none.exe || fail "the signed exe exited with $?"
 [ "$(cat "$work/install/norvane_version.txt")" = 2.0 ] || fail "the signed exe did not update"
 ! sign "$work/wrong" 2>/dev/null && [ ! -e "$signed" ] || fail "a wrong password left an exe"

@@ -70,17 +70,14 @@ struct StartedProcess {
     DWORD pid = 0;
 };
 
-// Starts a program as its own process, the way the launcher would, with `output` (inheritable)
-// as its standard output if given; no handle on failure.
+// Starts a program as its own process, the way the launcher would; no handle on failure.
 inline StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arguments,
-                                   const std::wstring& folder = {}, HANDLE output = nullptr) {
+                                   const std::wstring& folder = {}) {
     std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
-    startup.dwFlags = output != nullptr ? STARTF_USESTDHANDLES : 0;
-    startup.hStdOutput = output;
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr,
+    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
                         &startup, &info)) {
         return {};
@@ -103,19 +100,19 @@ inline void KillProgram(const UniqueHandle& process) {
     WaitForSingleObject(process.Get(), 5000);
 }
 
-// Writes an archive of `members` of `tree` with the system's own archive tool. "." lets the tool
-// read the names itself, so none passes through its ANSI command line. `options` picks the format.
+// Writes an archive of `members` of `tree` with the system's own archive tool. No name passes
+// through its ANSI command line: "." lets it read them itself, and it writes beside `tree` under
+// a plain name that is then moved to `archive`. `options` picks the format.
 inline bool MakeArchive(const std::wstring& tree, const std::wstring& archive,
                         const std::wstring& options, const std::wstring& members = L".") {
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    fs::create_directories(fs::path(archive).parent_path());
-    const UniqueFileHandle output(CreateFileW(archive.c_str(), GENERIC_WRITE, 0, &inheritable,
-                                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     const StartedProcess tool = StartProgram(std::wstring(system) + L"\\tar.exe",
-                                             options + L" -f - " + members, tree, output.Get());
-    return output && WaitForExitCode(tool.process, 60000) == 0u;
+                                             options + L" -f ..\\made.tar " + members, tree);
+    fs::create_directories(fs::path(archive).parent_path());
+    return WaitForExitCode(tool.process, 60000) == 0u &&
+           MoveFileExW((tree + L"\\..\\made.tar").c_str(), archive.c_str(),
+                       MOVEFILE_REPLACE_EXISTING);
 }
 
 // The first visible top-level window of that process with that class, or null after the timeout.

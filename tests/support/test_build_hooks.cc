@@ -58,9 +58,11 @@ bool Refused(T, size_t) {
 bool Refused(const wchar_t* path, size_t limit) {
     return path != nullptr && wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= limit;
 }
-bool IsReadOnlyFile(const wchar_t* path) {  // a missing path has the folder bit set too
+DWORD ReplaceRefused(const wchar_t* path) {  // a missing path has the folder bit set too
     return (GetFileAttributesW(path) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ==
-           FILE_ATTRIBUTE_READONLY;
+                   FILE_ATTRIBUTE_READONLY
+               ? ERROR_ACCESS_DENIED
+               : ERROR_SUCCESS;
 }
 
 void* originals[13];
@@ -74,19 +76,14 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
     static R WINAPI Call(A... arguments) {
         DWORD error = (Refused(arguments, Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
         if constexpr (Replaces) {
-            if (error == 0 && IsReadOnlyFile(std::get<1>(std::tie(arguments...)))) {
-                error = ERROR_ACCESS_DENIED;
-            }
+            error = error ? error : ReplaceRefused(std::get<1>(std::tie(arguments...)));
         }
         if (error == ERROR_SUCCESS) {
             return reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
         }
         SetLastError(error);
-        if constexpr (std::is_same_v<R, HANDLE>) {
-            return INVALID_HANDLE_VALUE;
-        } else {
-            return static_cast<R>(std::is_same_v<R, DWORD> ? INVALID_FILE_ATTRIBUTES : FALSE);
-        }
+        // FALSE, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
+        return std::is_same_v<R, BOOL> ? R() : R(intptr_t(-1));
     }
 };
 
@@ -123,25 +120,24 @@ void PatchImports(const Wrapper* wrappers, size_t count) {
     VirtualProtect(imports, table.Size, protection, &protection);
 }
 
-#define RULED(name, slot, ...) \
-    { #name, reinterpret_cast < void*>(&Strict <decltype(&name), slot, ##__VA_ARGS__>::Call) }
+#define WRAPPED(name, wrapper) \
+    { #name, reinterpret_cast < void*>(wrapper) }
+#define RULED(name, slot, ...) WRAPPED(name, (&Strict<decltype(&name), slot, ##__VA_ARGS__>::Call))
 bool InstallHooks() {
     Progress().observer = OnRepaintRequest;
-    const Wrapper wrappers[] = {
-        {"GetSystemDirectoryW", reinterpret_cast<void*>(&TestSystemDirectory)},
-        RULED(CreateFileW, 1),
-        RULED(CreateDirectoryW, 2, 248),
-        RULED(CopyFileW, 3, MAX_PATH, true),
-        RULED(MoveFileExW, 4, MAX_PATH, true),
-        RULED(MoveFileW, 5),
-        RULED(DeleteFileW, 6),
-        RULED(RemoveDirectoryW, 7),
-        RULED(GetFileAttributesW, 8),
-        RULED(GetFileAttributesExW, 9),
-        RULED(SetFileAttributesW, 10),
-        RULED(FindFirstFileW, 11),
-        RULED(GetDiskFreeSpaceExW, 12),
-    };
+    const Wrapper wrappers[] = {WRAPPED(GetSystemDirectoryW, &TestSystemDirectory),
+                                RULED(CreateFileW, 1),
+                                RULED(CreateDirectoryW, 2, 248),
+                                RULED(CopyFileW, 3, MAX_PATH, true),
+                                RULED(MoveFileExW, 4, MAX_PATH, true),
+                                RULED(MoveFileW, 5),
+                                RULED(DeleteFileW, 6),
+                                RULED(RemoveDirectoryW, 7),
+                                RULED(GetFileAttributesW, 8),
+                                RULED(GetFileAttributesExW, 9),
+                                RULED(SetFileAttributesW, 10),
+                                RULED(FindFirstFileW, 11),
+                                RULED(GetDiskFreeSpaceExW, 12)};
     // On Windows the system keeps the file rules itself: only the system folder is the tests'.
     const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
     PatchImports(wrappers, wine ? std::size(wrappers) : 1);
