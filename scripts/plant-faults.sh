@@ -29,10 +29,13 @@ for patch in "$@"; do
         result="does not compile"
     else
         # The release test builds the same faulty exe again from a copy: a minute that tells nothing.
-        ctest --preset mingw --timeout 150 -E release >"$log/$name.ctest.log" 2>&1
-        # ctest's summary lists each failed entry as "  N - name (Failed|Timeout|...)".
+        ctest --preset mingw --timeout 150 -E release --output-on-failure >"$log/$name.ctest.log" 2>&1
+        # ctest's summary lists each failed entry as "  N - name (Failed|Timeout|...)"; the
+        # output of a failed entry names each failed test case as "[  FAILED  ] Suite.Case".
         result=$(sed -n '/The following tests FAILED:/,$p' "$log/$name.ctest.log" |
             sed -n 's/^[[:space:]]*[0-9][0-9]* - \([^ ]*\) (\(.*\))$/\1(\2)/p' | tr '\n' ' ')
+        result="$result$(sed -n 's/^\[  FAILED  \] \([A-Za-z]*\.[A-Za-z]*\).*/\1/p' \
+            "$log/$name.ctest.log" | sort -u | tr '\n' ' ')"
         [ -n "$result" ] || result=MISSED
     fi
     git checkout -- src
