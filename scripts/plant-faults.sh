@@ -1,20 +1,20 @@
 #!/bin/sh
 # Maintainer's tool, not a test: measures what the suite catches. For each planted fault in
-# scripts/faults/*.patch (or the patches named as arguments) it applies the patch to src/,
+# scripts/faults/*.patch (or the patches named as arguments) it applies the patch to src/ or pack/,
 # rebuilds, runs the whole suite, notes which ctest entries failed, and reverts the source.
 # Prints one row per fault: its name and the entries that caught it, or MISSED.
-# Run from the repository root with a configured build/mingw and a clean src/.
+# Run from the repository root with a configured build/mingw and a clean src/ and pack/.
 set -u
 cd "$(dirname "$0")/.."
-if ! git diff --quiet -- src; then
-    echo "src/ has local changes; commit or stash them first" >&2
+if ! git diff --quiet -- src pack; then
+    echo "src/ or pack/ has local changes; commit or stash them first" >&2
     exit 1
 fi
 log=build/mingw/plant-faults
 mkdir -p "$log"
 table=$log/table.txt
 : >"$table"
-trap 'git checkout -- src' EXIT
+trap 'git checkout -- src pack' EXIT
 trap 'exit 1' INT TERM
 [ $# -gt 0 ] || set -- scripts/faults/*.patch
 for patch in "$@"; do
@@ -38,7 +38,7 @@ for patch in "$@"; do
             "$log/$name.ctest.log" | sort -u | tr '\n' ' ')"
         [ -n "$result" ] || result=MISSED
     fi
-    git checkout -- src
+    git checkout -- src pack
     row=$(printf '%-42s %s  [%ss]' "$name" "$result" $(($(date +%s) - start)))
     echo "$row" >>"$table"
     echo "$row"

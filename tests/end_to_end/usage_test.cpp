@@ -27,22 +27,22 @@ TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
     };
     for (const auto& [arguments, refused] : rows) {
         SCOPED_TRACE(testing::Message() << "arguments of length " << arguments.size());
-        const StartedProcess updater =
+        const UniqueHandle updater =
             StartProgram(TestProgramPath(refused ? L"..\\mossharbor-updater.exe"
                                                  : L"mossharbor-updater-under-test.exe"),
                          arguments);
-        const HWND window =
-            WaitForProcessWindow(updater.pid, refused ? L"#32770" : L"MHUpdater", 20000);
+        const HWND window = WaitForProcessWindow(GetProcessId(updater.Get()),
+                                                 refused ? L"#32770" : L"MHUpdater", 20000);
         EXPECT_NE(window, nullptr);  // and go on, so the process is still killed below
         wchar_t text[100] = {};
         WaitUntil([&] { return !refused || GetDlgItemTextW(window, 0xFFFF, text, 100) > 0; }, 2000);
         EXPECT_STREQ(text, refused ? L"Usage: mossharbor-updater.exe <pid> <archive> "
                                      L"<install_dir> <exe>"
                                    : L"");
-        EXPECT_EQ(WaitForExitCode(updater.process, 300), std::nullopt) << "exited unasked";
+        EXPECT_EQ(WaitForExitCode(updater, 300), std::nullopt) << "exited unasked";
         PostMessageW(window, refused ? WM_COMMAND : WM_KEYDOWN, refused ? IDOK : VK_ESCAPE, 1);
-        EXPECT_EQ(WaitForExitCode(updater.process, 5000), refused ? 1u : 0u);
-        KillProgram(updater.process);
+        EXPECT_EQ(WaitForExitCode(updater, 5000), refused ? 1u : 0u);
+        KillProgram(updater);
     }
     EXPECT_TRUE(fs::is_empty(folder / L"update"));
     EXPECT_EQ(std::distance(fs::directory_iterator(folder.path), {}), 1) << "an installation made";

@@ -5,22 +5,14 @@
 # are stubs. Mounting needs root; without it the command runs alone and the test that needs the
 # disk skips itself.
 # Usage: with_small_disk.sh DIR COMMAND...
-dir=$1
+dir=$1 mountpoint=$1/install/update
 shift
-mountpoint=$dir/install/update
 umount "$mountpoint" 2>/dev/null
-rm -rf "$dir"
-mkdir -p "$mountpoint" "$dir/library"
-if mount -t tmpfs -o size=2m mossharbor-small-disk "$mountpoint" 2>/dev/null; then
-    MOSSHARBOR_TEST_SMALL_DISK="Z:$(printf '%s' "$dir/install" | tr / '\\')"
-    export MOSSHARBOR_TEST_SMALL_DISK
-    echo kept >"$dir/library/favourite.ogg"
-    mkdir -p "$mountpoint/extract/leftover"
-    ln -s "$dir/library" "$mountpoint/extract/leftover/library"
-    "$@"
-    status=$?
-    umount "$mountpoint"
-    rm -rf "$dir"
-    exit $status
-fi
-exec "$@"
+rm -rf "$dir" && mkdir -p "$mountpoint" "$dir/library"
+mount -t tmpfs -o size=2m mossharbor-small-disk "$mountpoint" 2>/dev/null || exec "$@"
+trap 'umount "$mountpoint"; rm -rf "$dir"' EXIT
+export MOSSHARBOR_TEST_SMALL_DISK="Z:$(printf '%s' "$dir/install" | tr / '\\')"
+echo kept >"$dir/library/favourite.ogg"
+mkdir -p "$mountpoint/extract/leftover"
+ln -s "$dir/library" "$mountpoint/extract/leftover/library"
+"$@"

@@ -65,14 +65,9 @@ inline std::wstring TestProgramPath(const std::wstring& exeName) {
     return (fs::path(self).parent_path() / exeName).wstring();
 }
 
-struct StartedProcess {
-    UniqueHandle process;
-    DWORD pid = 0;
-};
-
 // Starts a program as its own process, the way the launcher would; no handle on failure.
-inline StartedProcess StartProgram(const std::wstring& exePath, const std::wstring& arguments,
-                                   const std::wstring& folder = {}) {
+inline UniqueHandle StartProgram(const std::wstring& exePath, const std::wstring& arguments,
+                                 const std::wstring& folder = {}) {
     std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -83,7 +78,7 @@ inline StartedProcess StartProgram(const std::wstring& exePath, const std::wstri
         return {};
     }
     const UniqueHandle thread(info.hThread);
-    return {UniqueHandle(info.hProcess), info.dwProcessId};
+    return UniqueHandle(info.hProcess);
 }
 
 // The exit code, or nothing when the process is still running after the timeout.
@@ -107,10 +102,10 @@ inline bool MakeArchive(const std::wstring& tree, const std::wstring& archive,
                         const std::wstring& options, const std::wstring& members = L".") {
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
-    const StartedProcess tool = StartProgram(std::wstring(system) + L"\\tar.exe",
-                                             options + L" -f ..\\made.tar " + members, tree);
+    const UniqueHandle tool = StartProgram(std::wstring(system) + L"\\tar.exe",
+                                           options + L" -f ..\\made.tar " + members, tree);
     fs::create_directories(fs::path(archive).parent_path());
-    return WaitForExitCode(tool.process, 60000) == 0u &&
+    return WaitForExitCode(tool, 60000) == 0u &&
            MoveFileExW((tree + L"\\..\\made.tar").c_str(), archive.c_str(),
                        MOVEFILE_REPLACE_EXISTING);
 }

@@ -3,8 +3,7 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
-#include <iterator>
+#include <cwchar>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -30,11 +29,8 @@ void OnRepaintRequest(const ProgressState& state, void*) {
     static const std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
     static const std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
     static const int holdPercent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
-    if (FILE* file = _wfopen(log.c_str(), L"ab")) {
-        const std::wstring line = std::to_wstring(state.percent.load()) +
-                                  (state.failed.load() ? L" 1 " : L" 0 ") + state.statusText +
-                                  L"\n";
-        fwrite(line.data(), sizeof(wchar_t), line.size(), file);
+    if (FILE* file = _wfopen(log.c_str(), L"ab")) {  // binary: the characters as they are
+        fwprintf(file, L"%d %d %ls\n", state.percent.load(), state.failed.load(), state.statusText);
         fclose(file);
     }
     if (holdStatus.empty() || holdStatus != state.statusText || state.percent < holdPercent) {
@@ -89,12 +85,9 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
 
 // MOSSHARBOR_TEST_SYSTEM_FOLDER stands in for the system folder, to take its tar.exe away.
 UINT WINAPI TestSystemDirectory(LPWSTR buffer, UINT size) {
-    const std::wstring folder = Variable(L"MOSSHARBOR_TEST_SYSTEM_FOLDER");
-    if (folder.empty()) {
-        return reinterpret_cast<decltype(&GetSystemDirectoryW)>(originals[0])(buffer, size);
-    }
-    wcsncpy_s(buffer, size, folder.c_str(), _TRUNCATE);
-    return static_cast<UINT>(folder.size());
+    const UINT length = GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", buffer, size);
+    return length ? length
+                  : reinterpret_cast<decltype(&GetSystemDirectoryW)>(originals[0])(buffer, size);
 }
 
 using Wrapper = std::pair<const char*, void*>;
@@ -140,7 +133,7 @@ bool InstallHooks() {
                                 RULED(GetDiskFreeSpaceExW, 12)};
     // On Windows the system keeps the file rules itself: only the system folder is the tests'.
     const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
-    PatchImports(wrappers, wine ? std::size(wrappers) : 1);
+    PatchImports(wrappers, wine ? sizeof(wrappers) / sizeof(*wrappers) : 1);
     return true;
 }
 
