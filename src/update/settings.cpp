@@ -66,15 +66,14 @@ struct LeftoverBackup {
 
 // Backups of other runs: a run killed during the install leaves the player's originals there.
 std::vector<LeftoverBackup> FindOtherBackups(const WorkingPaths& paths) {
-    const std::wstring updateFolder = Join(paths.installDir, L"update");
     std::vector<LeftoverBackup> leftovers;
     WIN32_FIND_DATAW entry;
-    UniqueFindHandle search(FindFirstFileW(Join(updateFolder, L"backup_*").c_str(), &entry));
+    UniqueFindHandle search(FindFirstFileW(Join(paths.updateDir, L"backup_*").c_str(), &entry));
     if (!search) {
         return leftovers;
     }
     do {
-        const std::wstring path = Join(updateFolder, entry.cFileName);
+        const std::wstring path = Join(paths.updateDir, entry.cFileName);
         if (ClassifyEntry(entry.dwFileAttributes) == EntryKind::kDirectory &&
             _wcsicmp(path.c_str(), paths.backupDir.c_str()) != 0) {
             leftovers.push_back({path, entry.ftCreationTime, Exists(Join(path, kRestoredMark))});

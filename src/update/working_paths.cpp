@@ -6,7 +6,8 @@ namespace {
 
 constexpr std::wstring_view kExtendedPrefix = L"\\\\?\\";
 constexpr std::wstring_view kUncPrefix = L"\\\\";
-constexpr wchar_t kExtractionFolder[] = L"\\update\\extract";
+constexpr wchar_t kUpdateFolder[] = L"\\update";
+constexpr wchar_t kExtractionFolder[] = L"\\extract";
 
 std::wstring WithSingleBackslashes(std::wstring_view path) {
     std::wstring single;
@@ -36,12 +37,13 @@ std::wstring ExtendedLengthPath(std::wstring_view fullPath) {
 WorkingPaths FormWorkingPaths(std::wstring_view fullInstallDir, int32_t clientPid) {
     WorkingPaths paths;
     paths.installDir = ExtendedLengthPath(fullInstallDir);
-    paths.extractionDir = paths.installDir + kExtractionFolder;
+    paths.updateDir = paths.installDir + kUpdateFolder;
+    paths.extractionDir = paths.updateDir + kExtractionFolder;
     paths.backupDir =
-        paths.installDir + L"\\update\\backup_" + std::to_wstring(static_cast<uint32_t>(clientPid));
+        paths.updateDir + L"\\backup_" + std::to_wstring(static_cast<uint32_t>(clientPid));
     paths.pendingVersionFile = paths.installDir + L"\\norvane_client_pending_version.txt";
     paths.currentVersionFile = paths.installDir + L"\\norvane_version.txt";
-    paths.toolDirectory = std::wstring(fullInstallDir) + kExtractionFolder;
+    paths.toolDirectory = std::wstring(fullInstallDir) + kUpdateFolder + kExtractionFolder;
     return paths;
 }
 

@@ -8,6 +8,8 @@
 // deep in the game's tree is reached at any length. Growable: none is ever cut.
 struct WorkingPaths {
     std::wstring installDir;
+    // Where the extraction and every run's backup live.
+    std::wstring updateDir;
     std::wstring extractionDir;
     std::wstring backupDir;
     std::wstring pendingVersionFile;
