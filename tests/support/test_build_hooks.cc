@@ -25,6 +25,8 @@ std::wstring Variable(const wchar_t* name) {
 // MOSSHARBOR_TEST_HOLD_STATUS / _PERCENT: the worker stops once both are reached, creates the
 // file "<log>.held" and waits until "<log>.release" exists, so a test can press keys, hold files
 // or kill the process exactly there instead of relying on timing.
+// MOSSHARBOR_TEST_EXIT_ON_FAILURE: a failure ends the process with exit code 3 instead of waiting
+// for an Esc that a script cannot press.
 void OnRepaintRequest(const ProgressState& state, void*) {
     static const std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
     static const std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
@@ -32,6 +34,10 @@ void OnRepaintRequest(const ProgressState& state, void*) {
     if (FILE* file = _wfopen(log.c_str(), L"ab")) {  // binary: the characters as they are
         fwprintf(file, L"%d %d %ls\n", state.percent.load(), state.failed.load(), state.statusText);
         fclose(file);
+    }
+    static const bool exitOnFailure = !Variable(L"MOSSHARBOR_TEST_EXIT_ON_FAILURE").empty();
+    if (exitOnFailure && state.failed) {
+        ExitProcess(3);
     }
     if (holdStatus.empty() || holdStatus != state.statusText || state.percent < holdPercent) {
         return;
