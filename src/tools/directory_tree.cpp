@@ -5,24 +5,28 @@
 #include <utility>
 
 #include "tools/directory_listing.h"
-#include "tools/held_file_retry.h"
+#include "tools/file_replacement.h"
 
 namespace {
 
-enum class Transfer { kCopy, kMove };
+// How each file reaches its place. A move with an `asideFolder` may rename a file it cannot
+// replace into that folder.
+struct Transfer {
+    bool move = false;
+    std::wstring asideFolder;
+};
 
-bool TransferFile(Transfer transfer, const std::wstring& from, const std::wstring& to,
-                  RetryBudget& budget) {
-    if (transfer == Transfer::kCopy) {
-        return CopyFileRetryingWhileHeld(from, to, budget);
+bool TransferFile(const Transfer& transfer, const std::wstring& from, DWORD attributes,
+                  const std::wstring& to, RetryBudget& budget) {
+    if (!transfer.move) {
+        return ReplaceByCopy(from, attributes, to, budget);
     }
-    return MoveFileRetryingWhileHeld(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED,
-                                     budget);
+    return ReplaceByMove(from, to, MOVEFILE_COPY_ALLOWED, transfer.asideFolder, budget);
 }
 
 // Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole walk.
-int TransferTree(Transfer transfer, const std::wstring& source, const std::wstring& destination,
-                 FileCallback onFile, RetryBudget& budget) {
+int TransferTree(const Transfer& transfer, const std::wstring& source,
+                 const std::wstring& destination, FileCallback onFile, RetryBudget& budget) {
     CreateDirectoryW(destination.c_str(), nullptr);
     int failed = 0;
     ForEachEntry(source, [&](const std::wstring& name, DWORD attributes) {
@@ -32,7 +36,7 @@ int TransferTree(Transfer transfer, const std::wstring& source, const std::wstri
         if (kind == EntryKind::kDirectory) {
             failed += TransferTree(transfer, from, to, onFile, budget);
         } else if (kind == EntryKind::kFile) {
-            if (!TransferFile(transfer, from, to, budget)) {
+            if (!TransferFile(transfer, from, attributes, to, budget)) {
                 ++failed;
             }
             if (onFile) {
@@ -72,22 +76,26 @@ bool DeleteEntry(const std::wstring& path, DWORD attributes, DWORD& waitedMs) {
         case EntryKind::kDirectory:
             break;
     }
+    bool emptied = true;
     ForEachEntry(path, [&](const std::wstring& name, DWORD entryAttributes) {
-        DeleteEntry(path + L"\\" + name, entryAttributes, waitedMs);
+        emptied = DeleteEntry(path + L"\\" + name, entryAttributes, waitedMs) && emptied;
     });
-    return RemoveDirectoryOncePendingEntriesGo(path, waitedMs);
+    // An entry that could not be deleted will not go by waiting for it.
+    return emptied && RemoveDirectoryOncePendingEntriesGo(path, waitedMs);
 }
 
 }  // namespace
 
 int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile) {
     RetryBudget budget;
-    return TransferTree(Transfer::kCopy, source, destination, std::move(onFile), budget);
+    return TransferTree(Transfer{}, source, destination, std::move(onFile), budget);
 }
 
-int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile) {
+int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
+             const std::wstring& asideFolder) {
     RetryBudget budget;
-    return TransferTree(Transfer::kMove, source, destination, std::move(onFile), budget);
+    return TransferTree(Transfer{true, asideFolder}, source, destination, std::move(onFile),
+                        budget);
 }
 
 int CountFiles(const std::wstring& directory) {

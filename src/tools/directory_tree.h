@@ -13,9 +13,11 @@ using FileCallback = std::function<void()>;
 int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile);
 
 // The same walk as CopyTree, but each file is moved over its place, a rename where both trees
-// share a volume, a copy and delete where they do not. A file that cannot be moved stays in
-// `source`. Returns how many files could not be moved.
-int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile);
+// share a volume, a copy and delete where they do not. A file in the way that a running program
+// keeps is renamed into `asideFolder` (same volume; empty: never). A file that cannot be moved
+// stays in `source`. Returns how many files could not be moved.
+int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
+             const std::wstring& asideFolder);
 
 // Files below `directory`, an empty directory counting 1; 0 when it cannot be listed.
 // Directory links are not counted.

@@ -23,15 +23,10 @@ bool IsHeldByAnotherProcess(DWORD error);
 DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs);
 
 // Calls `attempt` (0 on success, otherwise the error) until it succeeds, fails with an error
-// that is not a hold, or the limits are used up. `pause` waits the given milliseconds.
-bool RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
-                    RetryBudget& budget);
+// that is not a hold, or the limits are used up. `pause` waits the given milliseconds. Returns the
+// last attempt's result.
+DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
+                     RetryBudget& budget);
 
-// CopyFileW, overwriting, retried while the source or destination is held. A read-only
-// destination is replaced as well.
-bool CopyFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
-                               RetryBudget& budget);
-// MoveFileExW with `flags`, retried while the source or destination is held. A read-only
-// destination is replaced as well.
-bool MoveFileRetryingWhileHeld(const std::wstring& source, const std::wstring& destination,
-                               DWORD flags, RetryBudget& budget);
+// A platform call's result as RetryWhileHeld wants it: 0, or the error that made it fail.
+DWORD Outcome(BOOL succeeded);

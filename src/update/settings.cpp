@@ -7,7 +7,7 @@
 
 #include "tools/directory_listing.h"
 #include "tools/directory_tree.h"
-#include "tools/held_file_retry.h"
+#include "tools/file_replacement.h"
 #include "tools/unique_handle.h"
 
 namespace {
@@ -22,7 +22,7 @@ bool Exists(const std::wstring& path) {
 // The configuration is one file, so it gets one file's share of the retry for held files.
 bool CopyFileWithRetry(const std::wstring& from, const std::wstring& to) {
     RetryBudget budget;
-    return CopyFileRetryingWhileHeld(from, to, budget);
+    return ReplaceByCopy(from, GetFileAttributesW(from.c_str()), to, budget);
 }
 
 std::wstring Join(const std::wstring& parent, const std::wstring& name) {
@@ -118,10 +118,13 @@ bool BackupSettings(const WorkingPaths& paths) {
 bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder) {
     const std::wstring& backupDir = paths.backupDir;
     int failures = 0;
+    // Moved, not copied: what stays behind is exactly what could not be put back, so a backup
+    // kept for it never brings an older copy of anything else over the player's later changes.
     for (const wchar_t* relative : kPreservedDirectories) {
         const std::wstring saved = Join(backupDir, relative);
         if (Exists(saved)) {
-            failures += CopyTree(saved, Join(paths.installDir, relative), nullptr);
+            failures +=
+                MoveTree(saved, Join(paths.installDir, relative), nullptr, paths.replacedDir);
         }
     }
 
@@ -132,6 +135,8 @@ bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolde
     if (!perUserConfig.empty() && !Exists(perUserConfig) && Exists(savedConfig) &&
         !CopyFileWithRetry(savedConfig, perUserConfig)) {
         ++failures;
+    } else {
+        DeleteTree(savedConfig);  // served its purpose: a kept backup holds only what failed
     }
     return failures == 0;
 }

@@ -19,9 +19,9 @@ inline constexpr wchar_t kLauncherConfigFileName[] = L"norvane_launcher.cfg";
 // copy is gone again.
 bool BackupSettings(const WorkingPaths& paths);
 
-// Copies the preserved directories back over the installation and migrates the configuration
-// to the per-user folder below `roamingFolder`. False when any file could not be put back, in
-// which case the backup must be kept.
+// Moves the preserved directories back over the installation and migrates the configuration
+// to the per-user folder below `roamingFolder`. False when any file could not be put back: the
+// backup must then be kept, and it holds exactly those files.
 bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder);
 
 // Backups that interrupted earlier runs left behind, once the restore has put their content back

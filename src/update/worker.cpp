@@ -4,7 +4,7 @@
 
 #include "display/com_apartment.h"
 #include "tools/directory_tree.h"
-#include "tools/held_file_retry.h"
+#include "tools/file_replacement.h"
 #include "tools/unique_handle.h"
 #include "update/extraction_stage.h"
 #include "update/install_progress.h"
@@ -30,14 +30,17 @@ void WaitForClient(int32_t clientPid) {
 // Moves the update over the installation: the extracted files sit on the installation's own
 // volume, so each one is a rename rather than a second write of every byte. The player's
 // originals are safe in the backup by now. Returns how many files could not be installed.
-int InstallFiles(const std::wstring& extractionRoot, const std::wstring& installDir,
+int InstallFiles(const std::wstring& extractionRoot, const WorkingPaths& paths,
                  ProgressState& progress) {
     const int total = CountFiles(extractionRoot);
     int installed = 0;
-    return MoveTree(extractionRoot, installDir, [&progress, &installed, total] {
-        ++installed;
-        SetProgress(progress, InstallPercent(installed, total));
-    });
+    return MoveTree(
+        extractionRoot, paths.installDir,
+        [&progress, &installed, total] {
+            ++installed;
+            SetProgress(progress, InstallPercent(installed, total));
+        },
+        paths.replacedDir);
 }
 
 // The launcher reads the current version file; only a complete install may advance it. It is
@@ -47,8 +50,8 @@ bool PromoteVersionFile(const WorkingPaths& paths) {
         return true;
     }
     RetryBudget budget;
-    return MoveFileRetryingWhileHeld(paths.pendingVersionFile, paths.currentVersionFile,
-                                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, budget);
+    return ReplaceByMove(paths.pendingVersionFile, paths.currentVersionFile, MOVEFILE_WRITE_THROUGH,
+                         {}, budget);
 }
 
 void LaunchClient(const UpdateJob& job) {
@@ -99,6 +102,8 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
         job.reset();
         return 1;
     }
+    // Files put aside by earlier runs whose programs have ended since.
+    DeleteTree(paths.replacedDir);
 
     SetStatus(progress, L"Backing up settings...");
     if (!BackupSettings(paths)) {
@@ -107,12 +112,14 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     SetProgress(progress, 55);
 
     SetStatus(progress, L"Installing files...");
-    const int notInstalled = InstallFiles(extraction.extractionRoot, paths.installDir, progress);
+    const int notInstalled = InstallFiles(extraction.extractionRoot, paths, progress);
     SetProgress(progress, 90);
 
     SetStatus(progress, L"Restoring settings...");
     const bool restored = RestoreSettings(paths, roamingFolder);
     SetProgress(progress, 95);
+    // What this run put aside, as far as its programs have ended; the rest waits for a later run.
+    DeleteTree(paths.replacedDir);
 
     // A backup that could not be fully put back holds the player's only copy of some file.
     if (restored) {

@@ -12,6 +12,8 @@ struct WorkingPaths {
     std::wstring updateDir;
     std::wstring extractionDir;
     std::wstring backupDir;
+    // Where files that running programs keep are renamed to make way for the update's.
+    std::wstring replacedDir;
     std::wstring pendingVersionFile;
     std::wstring currentVersionFile;
     // The extraction folder in its ordinary form: a process's current folder takes no `\\?\`.

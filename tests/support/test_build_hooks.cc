@@ -51,8 +51,8 @@ void OnRepaintRequest(const ProgressState& state, void*) {
 }
 
 // Windows' own file rules, which Wine does not keep: a path of 260 characters or more (248 for a
-// new folder) works only in the \\?\ form, and a read-only file cannot be replaced. Every wide
-// string argument of the wrapped functions is a path.
+// new folder) works only in the \\?\ form, and a read-only, hidden or system file cannot be
+// overwritten. Every wide string argument of the wrapped functions is a path.
 template <typename T>
 bool Refused(T, size_t) {
     return false;
@@ -60,9 +60,13 @@ bool Refused(T, size_t) {
 bool Refused(const wchar_t* path, size_t limit) {
     return path != nullptr && wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= limit;
 }
-DWORD ReplaceRefused(const wchar_t* path) {  // a missing path has the folder bit set too
-    return (GetFileAttributesW(path) & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ==
-                   FILE_ATTRIBUTE_READONLY
+// A missing path has the folder bit set too. Overwriting by creating is refused only where the
+// new file does not ask for the old one's hidden and system bits.
+DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
+    const DWORD attributes = GetFileAttributesW(path);
+    return !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                   (attributes & ~asked &
+                    (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
                ? ERROR_ACCESS_DENIED
                : ERROR_SUCCESS;
 }
@@ -88,6 +92,18 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
         return std::is_same_v<R, BOOL> ? R() : R(intptr_t(-1));
     }
 };
+
+HANDLE WINAPI StrictCreateFile(const wchar_t* path, DWORD access, DWORD sharing,
+                               SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
+                               HANDLE model) {
+    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
+        ReplaceRefused(path, flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return Strict<decltype(&CreateFileW), 1>::Call(path, access, sharing, security, disposition,
+                                                   flags, model);
+}
 
 // MOSSHARBOR_TEST_SYSTEM_FOLDER stands in for the system folder, to take its tar.exe away.
 UINT WINAPI TestSystemDirectory(LPWSTR buffer, UINT size) {
@@ -125,7 +141,7 @@ void PatchImports(const Wrapper* wrappers, size_t count) {
 bool InstallHooks() {
     Progress().observer = OnRepaintRequest;
     const Wrapper wrappers[] = {WRAPPED(GetSystemDirectoryW, &TestSystemDirectory),
-                                RULED(CreateFileW, 1),
+                                WRAPPED(CreateFileW, &StrictCreateFile),
                                 RULED(CreateDirectoryW, 2, 248),
                                 RULED(CopyFileW, 3, MAX_PATH, true),
                                 RULED(MoveFileExW, 4, MAX_PATH, true),

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "tools/held_file_retry.h"
+
+// Windows refuses to overwrite a file with any of these: players mark settings read-only so a
+// game cannot reset them, and Explorer writes a hidden, system desktop.ini into folders they
+// customise.
+inline constexpr DWORD kProtectingAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+
+// The attributes to give a file so that it can be overwritten; never 0, which means "unchanged".
+DWORD WithoutProtection(DWORD attributes);
+
+// Where the `attempt`-th try puts a file aside: names that a file an earlier run put aside still
+// holds are skipped by trying the next.
+std::wstring AsideName(const std::wstring& asideFolder, unsigned attempt);
+
+// CopyFileW over `destination`, retried while either file is held. A protected destination is
+// replaced too, and the copy ends with `sourceAttributes` (as the source's listing gave them).
+bool ReplaceByCopy(const std::wstring& source, DWORD sourceAttributes,
+                   const std::wstring& destination, RetryBudget& budget);
+
+// MoveFileExW with MOVEFILE_REPLACE_EXISTING and `extraFlags`, retried while either file is held.
+// A protected destination is replaced too. Given an `asideFolder` on the same volume, a
+// destination that still cannot be replaced, such as the file of a running program, is renamed
+// into it first and put back if the move fails all the same.
+bool ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
+                   const std::wstring& asideFolder, RetryBudget& budget);
