@@ -70,7 +70,7 @@ struct UpdaterRun {
         WriteTextFile(In(L"norvane_version.txt"), "1.1");
         WriteTextFile(In(L"norvane_launcher.cfg"), "player config");
         WriteTextFile(In(L"data\\audio\\music.ogg"), playerMusic);
-        WriteTextFile(In(L"data\\audio\\mine.ogg"), "player only");
+        WriteTextFile(In(L"data\\audio\\mine.ogg"), playerOnly);
         WriteTextFile(In(L"data\\assets\\arrow\\skin.png"), "player arrow");
     }
 
@@ -124,21 +124,21 @@ struct UpdaterRun {
         EXPECT_FALSE(PathExists(In(L"data\\audio\\new.ogg")));
         EXPECT_EQ(ReadTextFile(In(L"norvane_version.txt")), "1.1");
     }
-    // The update installed, the player's data kept, version 1.2, working folders gone, the
-    // client started in the installation.
-    void ExpectUpdated() const {
+    // The update installed, the player's data kept, version 1.2, working folders gone (unless a
+    // program still running keeps a file put aside), the client started in the installation.
+    void ExpectUpdated(bool programsEnded = true) const {
         EXPECT_EQ(ReadTextFile(In(L"game.dat")), "new game");
         EXPECT_EQ(ReadTextFile(In(L"bin\\clïent.dll")), "new dll");
         EXPECT_EQ(ReadTextFile(In(L"bin\\.version")), "dot");
         EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), playerMusic);
-        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), "player only");
+        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), playerOnly);
         EXPECT_EQ(ReadTextFile(In(L"data\\audio\\new.ogg")), "update only");
         EXPECT_EQ(ReadTextFile(In(L"data\\assets\\arrow\\skin.png")), "player arrow");
         EXPECT_EQ(ReadTextFile(folder / L"Norvane\\norvane_launcher.cfg"), roamingConfig);
         EXPECT_EQ(ReadTextFile(In(L"norvane_version.txt")), "1.2");
         EXPECT_FALSE(PathExists(In(L"norvane_client_pending_version.txt")));
         EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")) || PathExists(archive));
-        EXPECT_TRUE(fs::is_empty(In(L"update"))) << "working folders left behind";
+        EXPECT_TRUE(!programsEnded || fs::is_empty(In(L"update"))) << "working folders left";
         EXPECT_TRUE(ClientWasStarted(10000));
         EXPECT_EQ(ReadWideFile(In(L"client_started.txt")), install);
     }
@@ -147,6 +147,7 @@ struct UpdaterRun {
     std::wstring options;
     std::wstring release;
     std::string playerMusic = "player music";
+    std::string playerOnly = "player only";
     std::string roamingConfig = "player config";
     std::wstring updaterExe = TestProgramPath(L"mossharbor-updater-under-test.exe");
     std::wstring install = folder / L"Игры 游戏\\Norvane";
@@ -325,6 +326,50 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\data\\audio\\music.ogg")), "player music");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg")), "interrupted");
+
+    // The player changes another file of the folder the kept backup is for; the next update puts
+    // back only what that backup had to keep.
+    run.playerOnly = "changed since";
+    WriteTextFile(run.In(L"data\\audio\\mine.ogg"), run.playerOnly);
+    fs::remove(run.In(L"update\\backup_77\\data\\audio\\old.ogg"));
+    run.Start(1234);
+    EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
+    run.ExpectUpdated();
+}
+
+// The updater runs from the installation and the update ships a new one, and a helper the game
+// left running keeps its own file: both are renamed aside, and a later run deletes them once
+// they have ended. Explorer's hidden, system desktop.ini in a kept folder stays as it was.
+TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
+    UpdaterRun run;
+    const std::wstring helper = run.In(L"bin\\crash_reporter.exe"), shipped = run.updaterExe;
+    const std::wstring ini = run.In(L"data\\audio\\desktop.ini");
+    constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    run.updaterExe = run.In(L"mossharbor-updater.exe");
+    CopyFileW(shipped.c_str(), run.updaterExe.c_str(), FALSE);
+    fs::create_directories(run.In(L"bin"));
+    CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), helper.c_str(), FALSE);
+    WriteTextFile(run.release + L"mossharbor-updater.exe", "new updater");
+    WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
+    WriteTextFile(ini, "[.ShellClassInfo]");
+    SetFileAttributesW(ini.c_str(), kHiddenSystem);
+    KillProgram(run.client);
+    run.client =
+        StartProgram(helper, L"--until-file \"" + (run.folder / L"client may exit") + L"\"");
+    for (const bool programsEnded : {false, true}) {
+        SCOPED_TRACE(programsEnded ? "second update" : "first update");
+        run.Start(0);
+        EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
+        run.ExpectUpdated(programsEnded);
+        EXPECT_EQ(ReadTextFile(run.In(L"mossharbor-updater.exe")), "new updater");
+        EXPECT_EQ(ReadTextFile(helper), "new helper");
+        EXPECT_EQ(ReadTextFile(ini), "[.ShellClassInfo]");
+        EXPECT_EQ(GetFileAttributesW(ini.c_str()) & kHiddenSystem, kHiddenSystem);
+        WriteTextFile(run.folder / L"client may exit", "");
+        EXPECT_EQ(WaitForExitCode(run.client, 10000), 0u);
+        fs::remove(run.In(L"client_started.txt"));
+        run.updaterExe = shipped;
+    }
 }
 
 // Interrupted runs' backups hold the player's originals, the oldest the truest; a backup already
