@@ -55,6 +55,7 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG",
                                 (folder / L"progress.log").c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", nullptr);
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
     }
     ~UpdaterRun() {
         Release();
@@ -72,6 +73,16 @@ struct UpdaterRun {
         WriteTextFile(In(L"data\\audio\\music.ogg"), playerMusic);
         WriteTextFile(In(L"data\\audio\\mine.ogg"), playerOnly);
         WriteTextFile(In(L"data\\assets\\arrow\\skin.png"), "player arrow");
+    }
+
+    // A helper the game left running, from the installation's own copy of its program.
+    std::wstring RunHelper() {
+        const std::wstring helper = In(L"bin\\crash_reporter.exe");
+        fs::create_directories(In(L"bin"));
+        CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), helper.c_str(), FALSE);
+        KillProgram(client);
+        client = StartProgram(helper, L"--until-file \"" + (folder / L"client may exit") + L"\"");
+        return helper;
     }
 
     // The launcher's start. Given `holdAt`, the worker stops at that status with at least
@@ -238,7 +249,7 @@ TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersio
     UniqueFileHandle glance =
         HoldFileOpen(run.In(L"update\\backup_0\\data\\audio\\music.ogg"), FILE_SHARE_DELETE);
     run.Release();
-    Sleep(200);
+    Sleep(700);  // well inside the second the clean-up waits, not inside half of it
     glance.Reset();
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "new game");
@@ -256,6 +267,7 @@ TEST(EndToEnd, FailuresBeforeTheInstallKeepTheInstallationAsItWas) {
         void (*spoil)(UpdaterRun& run);
         const wchar_t* message;
         const wchar_t* held = nullptr;
+        const wchar_t* inject = nullptr;
     } failures[] = {
         {"no update folder", [](UpdaterRun& run) { RemoveDirectoryW(run.In(L"update").c_str()); },
          L"Failed to create extraction directory."},
@@ -287,6 +299,14 @@ TEST(EndToEnd, FailuresBeforeTheInstallKeepTheInstallationAsItWas) {
          kExtractionFailure},
         {"a player's file held", [](UpdaterRun&) {}, L"Failed to back up settings.",
          L"data\\audio\\music.ogg"},
+        {"the archive cannot be opened", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
+         L"CreateFileW|update 1.2.tar|5"},
+        {"no pipe for the tool's output", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
+         L"CreatePipe||8"},
+        {"the tool cannot start", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
+         L"CreateProcessW||2"},
+        {"the tool's exit code unknown", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
+         L"GetExitCodeProcess||6"},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
@@ -294,6 +314,7 @@ TEST(EndToEnd, FailuresBeforeTheInstallKeepTheInstallationAsItWas) {
         failure.spoil(run);
         UniqueFileHandle held =
             failure.held ? HoldFileOpen(run.In(failure.held)) : UniqueFileHandle();
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", failure.inject);
         run.Start(0);
         run.ExpectFailureUntilEscape(failure.message);
         held.Reset();
@@ -342,20 +363,15 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
 // they have ended. Explorer's hidden, system desktop.ini in a kept folder stays as it was.
 TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
     UpdaterRun run;
-    const std::wstring helper = run.In(L"bin\\crash_reporter.exe"), shipped = run.updaterExe;
+    const std::wstring shipped = run.updaterExe, helper = run.RunHelper();
     const std::wstring ini = run.In(L"data\\audio\\desktop.ini");
     constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     run.updaterExe = run.In(L"mossharbor-updater.exe");
     CopyFileW(shipped.c_str(), run.updaterExe.c_str(), FALSE);
-    fs::create_directories(run.In(L"bin"));
-    CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), helper.c_str(), FALSE);
     WriteTextFile(run.release + L"mossharbor-updater.exe", "new updater");
     WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
     WriteTextFile(ini, "[.ShellClassInfo]");
     SetFileAttributesW(ini.c_str(), kHiddenSystem);
-    KillProgram(run.client);
-    run.client =
-        StartProgram(helper, L"--until-file \"" + (run.folder / L"client may exit") + L"\"");
     for (const bool programsEnded : {false, true}) {
         SCOPED_TRACE(programsEnded ? "second update" : "first update");
         run.Start(0);
@@ -369,6 +385,51 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
         EXPECT_EQ(WaitForExitCode(run.client, 10000), 0u);
         fs::remove(run.In(L"client_started.txt"));
         run.updaterExe = shipped;
+    }
+}
+
+// Each row makes one step from the install on fail as Windows may. A game file that is not in
+// place keeps the update from being recorded; the player's data is never lost; a running
+// program's file is in its place, the old one if the new one could not take it.
+TEST(EndToEnd, FailuresFromTheInstallOnLoseNothing) {
+    const struct {
+        const char* name;
+        const wchar_t* inject;
+        const wchar_t* unchanged = nullptr;  // as it was, attributes too
+    } failures[] = {
+        {"a running program's file cannot be put aside", L"MoveFileExW|crash_reporter|5|2",
+         L"bin\\crash_reporter.exe"},
+        {"its new file cannot take its place", L"MoveFileExW|crash_reporter|5|3",
+         L"bin\\crash_reporter.exe"},
+        {"a read-only file cannot be replaced", L"MoveFileExW|game.dat|5", L"game.dat"},
+        {"the configuration cannot be migrated", L"CopyFileW|\\Norvane\\norvane_launcher|5|2"},
+    };
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.name);
+        UpdaterRun run;
+        run.RunHelper();
+        WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
+        SetFileAttributesW(run.In(L"game.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", failure.inject);
+        const std::wstring unchanged = run.In(failure.unchanged ? failure.unchanged : L"game.dat");
+        const std::string content = ReadTextFile(unchanged);
+        const DWORD attributes = GetFileAttributesW(unchanged.c_str());
+        run.Start(0);
+        if (!failure.unchanged) {
+            EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
+            EXPECT_EQ(ReadTextFile(run.In(L"norvane_version.txt")), "1.2");
+            // The backup is kept for the one file it still has to give.
+            EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_0\\norvane_launcher.cfg")),
+                      "player config");
+            EXPECT_FALSE(PathExists(run.In(L"update\\backup_0\\data\\audio\\music.ogg")));
+        } else {
+            run.ExpectFailureUntilEscape(kIncompleteInstall);
+            EXPECT_FALSE(PathExists(run.In(L"update\\backup_0")));
+        }
+        EXPECT_TRUE(!failure.unchanged || (ReadTextFile(unchanged) == content &&
+                                           GetFileAttributesW(unchanged.c_str()) == attributes));
+        EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), run.playerMusic);
+        EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
     }
 }
 
@@ -408,7 +469,7 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     EXPECT_EQ(run.WaitForExit(1000), std::nullopt);
     held = HoldFileOpen(run.In(L"game.dat"));
     run.Release();
-    Sleep(300);  // a scanner's glance, well inside the retry
+    Sleep(1500);  // a scanner's glance inside the two seconds of retries, not inside one
     held.Reset();
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     run.ExpectUpdated();

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <sstream>
+#include <string_view>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -60,10 +62,14 @@ bool Refused(T, size_t) {
 bool Refused(const wchar_t* path, size_t limit) {
     return path != nullptr && wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= limit;
 }
+void* originals[18];
+const char* names[18];
+bool strict = false;  // Wine: the file rules above are the bed's to keep
+
 // A missing path has the folder bit set too. Overwriting by creating is refused only where the
 // new file does not ask for the old one's hidden and system bits.
 DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
-    const DWORD attributes = GetFileAttributesW(path);
+    const DWORD attributes = reinterpret_cast<decltype(&GetFileAttributesW)>(originals[8])(path);
     return !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
                    (attributes & ~asked &
                     (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
@@ -71,32 +77,67 @@ DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
                : ERROR_SUCCESS;
 }
 
-void* originals[13];
+// MOSSHARBOR_TEST_FAIL = "Function|part of a path|error[|n]": calls of that function naming a
+// path that holds the part (any call, if the part is empty) fail with that error; only the n-th
+// such call, if n is given.
+struct Injection {
+    std::wstring function, part;
+    DWORD error = 0;
+    int nth = 0, seen = 0;
+};
+Injection ReadInjection() {
+    Injection injection;
+    std::wistringstream fields(Variable(L"MOSSHARBOR_TEST_FAIL"));
+    std::wstring error, nth;
+    std::getline(std::getline(std::getline(fields, injection.function, L'|'), injection.part, L'|'),
+                 error, L'|');
+    std::getline(fields, nth);
+    injection.error = _wtoi(error.c_str());
+    injection.nth = _wtoi(nth.c_str());
+    return injection;
+}
+template <typename T>
+bool Names(T, const std::wstring&) {
+    return false;
+}
+bool Names(const wchar_t* path, const std::wstring& part) {
+    return path != nullptr && wcsstr(path, part.c_str()) != nullptr;
+}
 
 // Slot: where the original is kept. Limit: the path length refused. Replaces: the second argument
-// names a file the call replaces.
-template <typename Function, int Slot, size_t Limit = MAX_PATH, bool Replaces = false>
+// names a file the call replaces. Null: the call fails with a null handle.
+template <typename Function, int Slot, size_t Limit = MAX_PATH, bool Replaces = false,
+          bool Null = false>
 struct Strict;
-template <typename R, typename... A, int Slot, size_t Limit, bool Replaces>
-struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
+template <typename R, typename... A, int Slot, size_t Limit, bool Replaces, bool Null>
+struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
     static R WINAPI Call(A... arguments) {
-        DWORD error = (Refused(arguments, Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
+        static Injection injection = ReadInjection();
+        DWORD error = strict && (Refused(arguments, Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
         if constexpr (Replaces) {
-            error = error ? error : ReplaceRefused(std::get<1>(std::tie(arguments...)));
+            error = error || !strict ? error : ReplaceRefused(std::get<1>(std::tie(arguments...)));
+        }
+        const std::string_view name = names[Slot];
+        if (!error &&
+            std::equal(name.begin(), name.end(), injection.function.begin(),
+                       injection.function.end()) &&
+            (injection.part.empty() || (Names(arguments, injection.part) || ...)) &&
+            (++injection.seen == injection.nth || injection.nth == 0)) {
+            error = injection.error;
         }
         if (error == ERROR_SUCCESS) {
             return reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
         }
         SetLastError(error);
-        // FALSE, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
-        return std::is_same_v<R, BOOL> ? R() : R(intptr_t(-1));
+        // FALSE, a null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
+        return std::is_same_v<R, BOOL> || Null ? R() : R(intptr_t(-1));
     }
 };
 
 HANDLE WINAPI StrictCreateFile(const wchar_t* path, DWORD access, DWORD sharing,
                                SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
                                HANDLE model) {
-    if ((disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
+    if (strict && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
         ReplaceRefused(path, flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -110,6 +151,13 @@ UINT WINAPI TestSystemDirectory(LPWSTR buffer, UINT size) {
     const UINT length = GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", buffer, size);
     return length ? length
                   : reinterpret_cast<decltype(&GetSystemDirectoryW)>(originals[0])(buffer, size);
+}
+
+// Finite waits last a thousandth of their time here, so that a limit of minutes where there should
+// be none, on the client or the archive tool, shows within a test's seconds.
+DWORD WINAPI ShortenedWait(HANDLE handle, DWORD ms) {
+    return reinterpret_cast<decltype(&WaitForSingleObject)>(originals[17])(
+        handle, ms == INFINITE ? INFINITE : ms / 1000);
 }
 
 using Wrapper = std::pair<const char*, void*>;
@@ -126,6 +174,7 @@ void PatchImports(const Wrapper* wrappers, size_t count) {
     DWORD protection = 0;
     VirtualProtect(imports, table.Size, PAGE_READWRITE, &protection);
     for (size_t i = 0; i < count; ++i) {
+        names[i] = wrappers[i].first;
         originals[i] = reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleW(L"kernel32"), wrappers[i].first));
         for (void** slot = imports; slot != imports + table.Size / sizeof(void*); ++slot) {
@@ -152,10 +201,15 @@ bool InstallHooks() {
                                 RULED(GetFileAttributesExW, 9),
                                 RULED(SetFileAttributesW, 10),
                                 RULED(FindFirstFileW, 11),
-                                RULED(GetDiskFreeSpaceExW, 12)};
-    // On Windows the system keeps the file rules itself: only the system folder is the tests'.
-    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
-    PatchImports(wrappers, wine ? sizeof(wrappers) / sizeof(*wrappers) : 1);
+                                RULED(GetDiskFreeSpaceExW, 12),
+                                RULED(CreatePipe, 13),
+                                RULED(CreateProcessW, 14),
+                                RULED(GetExitCodeProcess, 15),
+                                RULED(CreateThread, 16, MAX_PATH, false, true),
+                                WRAPPED(WaitForSingleObject, &ShortenedWait)};
+    // On Windows the system keeps the file rules itself.
+    strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
+    PatchImports(wrappers, sizeof(wrappers) / sizeof(*wrappers));
     return true;
 }
 
