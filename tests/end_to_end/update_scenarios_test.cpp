@@ -300,13 +300,13 @@ TEST(EndToEnd, FailuresBeforeTheInstallKeepTheInstallationAsItWas) {
         {"a player's file held", [](UpdaterRun&) {}, L"Failed to back up settings.",
          L"data\\audio\\music.ogg"},
         {"the archive cannot be opened", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"CreateFileW|update 1.2.tar|5"},
+         L"CreateFileW 5 0 update 1.2.tar"},
         {"no pipe for the tool's output", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"CreatePipe||8"},
+         L"CreatePipe 8 0"},
         {"the tool cannot start", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"CreateProcessW||2"},
+         L"CreateProcessW 2 0"},
         {"the tool's exit code unknown", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"GetExitCodeProcess||6"},
+         L"GetExitCodeProcess 6 0"},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
@@ -397,12 +397,12 @@ TEST(EndToEnd, FailuresFromTheInstallOnLoseNothing) {
         const wchar_t* inject;
         const wchar_t* unchanged = nullptr;  // as it was, attributes too
     } failures[] = {
-        {"a running program's file cannot be put aside", L"MoveFileExW|crash_reporter|5|2",
+        {"a running program's file cannot be put aside", L"MoveFileExW 5 2 crash_reporter",
          L"bin\\crash_reporter.exe"},
-        {"its new file cannot take its place", L"MoveFileExW|crash_reporter|5|3",
+        {"its new file cannot take its place", L"MoveFileExW 5 3 crash_reporter",
          L"bin\\crash_reporter.exe"},
-        {"a read-only file cannot be replaced", L"MoveFileExW|game.dat|5", L"game.dat"},
-        {"the configuration cannot be migrated", L"CopyFileW|\\Norvane\\norvane_launcher|5|2"},
+        {"a read-only file cannot be replaced", L"MoveFileExW 5 0 game.dat", L"game.dat"},
+        {"the configuration cannot be migrated", L"CopyFileW 5 2 \\Norvane\\norvane_launcher"},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);

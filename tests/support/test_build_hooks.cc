@@ -52,34 +52,38 @@ void OnRepaintRequest(const ProgressState& state, void*) {
     }
 }
 
-// Windows' own file rules, which Wine does not keep: a path of 260 characters or more (248 for a
-// new folder) works only in the \\?\ form, and a read-only, hidden or system file cannot be
-// overwritten. Every wide string argument of the wrapped functions is a path.
-template <typename T>
-bool Refused(T, size_t) {
-    return false;
-}
-bool Refused(const wchar_t* path, size_t limit) {
-    return path != nullptr && wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= limit;
-}
 void* originals[18];
 const char* names[18];
-bool strict = false;  // Wine: the file rules above are the bed's to keep
+bool strict = false;  // under Wine, whose file rules are laxer than Windows'
 
-// A missing path has the folder bit set too. Overwriting by creating is refused only where the
-// new file does not ask for the old one's hidden and system bits.
+// Every wide string argument of the wrapped functions is a path.
+template <typename T>
+const wchar_t* AsPath(T) {
+    return nullptr;
+}
+const wchar_t* AsPath(const wchar_t* path) {
+    return path;
+}
+
+// Windows' own file rules, which Wine does not keep: a path of 260 characters or more (248 for a
+// new folder) works only in the \\?\ form, and a read-only, hidden or system file cannot be
+// overwritten (by creating it anew, unless the new file asks for its hidden and system bits).
+bool TooLong(const wchar_t* path, size_t limit) {
+    return path != nullptr && wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= limit;
+}
 DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
     const DWORD attributes = reinterpret_cast<decltype(&GetFileAttributesW)>(originals[8])(path);
-    return !(attributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                   (attributes & ~asked &
-                    (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+    constexpr DWORD kProtected =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    // A missing path has the folder bit set too.
+    return !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (attributes & ~asked & kProtected)
                ? ERROR_ACCESS_DENIED
                : ERROR_SUCCESS;
 }
 
-// MOSSHARBOR_TEST_FAIL = "Function|part of a path|error[|n]": calls of that function naming a
-// path that holds the part (any call, if the part is empty) fail with that error; only the n-th
-// such call, if n is given.
+// MOSSHARBOR_TEST_FAIL = "Function error n part-of-a-path": the n-th call of that function (every
+// call if n is 0) that names a path holding the part (any call, without a part) fails with that
+// error.
 struct Injection {
     std::wstring function, part;
     DWORD error = 0;
@@ -88,17 +92,9 @@ struct Injection {
 Injection ReadInjection() {
     Injection injection;
     std::wistringstream fields(Variable(L"MOSSHARBOR_TEST_FAIL"));
-    std::wstring error, nth;
-    std::getline(std::getline(std::getline(fields, injection.function, L'|'), injection.part, L'|'),
-                 error, L'|');
-    std::getline(fields, nth);
-    injection.error = _wtoi(error.c_str());
-    injection.nth = _wtoi(nth.c_str());
+    fields >> injection.function >> injection.error >> injection.nth;
+    std::getline(fields >> std::ws, injection.part);
     return injection;
-}
-template <typename T>
-bool Names(T, const std::wstring&) {
-    return false;
 }
 bool Names(const wchar_t* path, const std::wstring& part) {
     return path != nullptr && wcsstr(path, part.c_str()) != nullptr;
@@ -113,15 +109,14 @@ template <typename R, typename... A, int Slot, size_t Limit, bool Replaces, bool
 struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
     static R WINAPI Call(A... arguments) {
         static Injection injection = ReadInjection();
-        DWORD error = strict && (Refused(arguments, Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
+        static const std::string_view name = names[Slot];
+        DWORD error =
+            strict && (TooLong(AsPath(arguments), Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
         if constexpr (Replaces) {
             error = error || !strict ? error : ReplaceRefused(std::get<1>(std::tie(arguments...)));
         }
-        const std::string_view name = names[Slot];
-        if (!error &&
-            std::equal(name.begin(), name.end(), injection.function.begin(),
-                       injection.function.end()) &&
-            (injection.part.empty() || (Names(arguments, injection.part) || ...)) &&
+        if (!error && injection.function == std::wstring(name.begin(), name.end()) &&
+            (injection.part.empty() || (Names(AsPath(arguments), injection.part) || ...)) &&
             (++injection.seen == injection.nth || injection.nth == 0)) {
             error = injection.error;
         }
