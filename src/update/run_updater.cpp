@@ -24,6 +24,11 @@ int RunUpdater(HINSTANCE instance, void (*runMessageLoop)(HWND window)) {
     }
 
     const bool workerStarted = StartWorker(std::move(job));
+    // Nothing would ever move in the window: the player learns that nothing was changed, and
+    // may close it.
+    if (!workerStarted) {
+        ReportFailure(progress, L"The update could not be started. Nothing was changed.");
+    }
     runMessageLoop(window);
 
     // A worker still waiting or extracting when the player closed the window may yet touch the

@@ -103,6 +103,9 @@ struct UpdaterRun {
         GetWindowRect(window, &frame);
         EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - 480) / 2) << "not centred";
         EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - 215) / 2) << "not centred";
+        EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(frame.left + 9, frame.top + 99)),
+                  HTCAPTION)
+            << "not moved by dragging";
         const std::wstring held = folder / L"progress.log.held";
         ASSERT_TRUE(holdAt.empty() || WaitUntil([&] { return PathExists(held); }, 30000));
     }
@@ -307,6 +310,8 @@ TEST(EndToEnd, FailuresBeforeTheInstallKeepTheInstallationAsItWas) {
          L"CreateProcessW 2 0"},
         {"the tool's exit code unknown", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
          L"GetExitCodeProcess 6 0"},
+        {"no thread for the update", [](UpdaterRun&) {},
+         L"The update could not be started. Nothing was changed.", nullptr, L"CreateThread 8 0"},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
