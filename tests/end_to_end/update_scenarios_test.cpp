@@ -377,6 +377,9 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
     WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
     WriteTextFile(ini, "[.ShellClassInfo]");
     SetFileAttributesW(ini.c_str(), kHiddenSystem);
+    // What an earlier run put aside, still in use: the names it took are passed over.
+    WriteTextFile(run.In(L"update\\replaced\\0.old"), "earlier");
+    UniqueFileHandle earlier = HoldFileOpen(run.In(L"update\\replaced\\0.old"));
     for (const bool programsEnded : {false, true}) {
         SCOPED_TRACE(programsEnded ? "second update" : "first update");
         run.Start(0);
@@ -390,6 +393,7 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
         EXPECT_EQ(WaitForExitCode(run.client, 10000), 0u);
         fs::remove(run.In(L"client_started.txt"));
         run.updaterExe = shipped;
+        earlier.Reset();
     }
 }
 
