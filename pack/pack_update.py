@@ -160,6 +160,10 @@ def main():
     if not args.version or "/" in args.version or args.version != args.version.strip() or \
             windows_name_problem(f"Norvane-{args.version}"):
         sys.exit(f"pack_update: version '{args.version}' cannot be part of a folder name")
+    try:
+        epoch = int(os.environ.get("SOURCE_DATE_EPOCH", DEFAULT_EPOCH))
+    except ValueError:
+        sys.exit("pack_update: SOURCE_DATE_EPOCH must be a whole number of seconds")
     output = os.path.abspath(args.output)
     if output.startswith(os.path.abspath(folder) + os.sep):
         sys.exit(f"pack_update: {args.output}: lies inside {folder}, so it would ship itself next time")
@@ -167,12 +171,13 @@ def main():
     if problems:
         print("\n".join(f"pack_update: {problem}" for problem in problems), file=sys.stderr)
         sys.exit(1)
-    epoch = int(os.environ.get("SOURCE_DATE_EPOCH", DEFAULT_EPOCH))
     # Written beside the output and renamed, so a failure leaves no half archive under its name.
     partial = output + ".partial"
     try:
         (write_zip if args.zip else write_tar)(partial, members, epoch)
         os.replace(partial, output)
+    except OSError as error:  # a game file that cannot be read, a full disk, a folder in the way
+        sys.exit(f"pack_update: cannot write {args.output}: {error}")
     finally:
         if os.path.exists(partial):
             os.remove(partial)

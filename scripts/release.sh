@@ -9,30 +9,33 @@
 # The build is reproducible: the same commit gives the same unsigned exe from any folder on any
 # day. A signed exe lands in build/release/signed/ and is left there only when it verifies.
 set -eu
-cd "$(dirname "$0")/.."
-root=$(pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/release
 cert=""
 password_file=""
 timestamp=""
 fail() { echo "release.sh: $*" >&2; exit 1; }
+# A signed exe from an earlier run must not pass for this one if this run fails, however early.
+signed=$build/signed/mossharbor-updater.exe
+rm -f "$signed"
 while [ $# -gt 0 ]; do
     case $1 in
         --sign) [ $# -ge 2 ] || fail "--sign needs a .p12 file"; cert=$2; shift 2 ;;
         --password-file) [ $# -ge 2 ] || fail "--password-file needs a file"; password_file=$2; shift 2 ;;
         --timestamp) [ $# -ge 2 ] || fail "--timestamp needs a URL"; timestamp=$2; shift 2 ;;
-        *) sed -n '5,9p' "$0" >&2; exit 2 ;;
+        *) sed -n '5,8p' "$0" >&2; exit 2 ;;
     esac
 done
 if [ -n "$cert$password_file$timestamp" ] && { [ -z "$cert" ] || [ -z "$password_file" ]; }; then
     fail "signing needs both --sign CERT.p12 and --password-file FILE"
 fi
+# Paths given are the caller's, made absolute before the build moves to the sources' root.
+[ -z "$cert" ] || cert=$(realpath -m -- "$cert")
+[ -z "$password_file" ] || password_file=$(realpath -m -- "$password_file")
+cd "$root"
 
 # The certificate and its password are checked before the build, so a mistake costs no wait.
 mkdir -p "$build"
-# A signed exe from an earlier run must not pass for this one if signing fails now.
-signed=$build/signed/mossharbor-updater.exe
-rm -f "$signed"
 if [ -n "$cert" ]; then
     scripts/install-packages.sh osslsigncode openssl
     [ -f "$cert" ] || fail "no certificate at $cert"
