@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "support/harness.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr DWORD kUpdateTimeoutMs = 60000;
 constexpr wchar_t kExtractionFailure[] = L"Extraction failed. The archive may be corrupted.";
+constexpr wchar_t kHelper[] = L"bin\\crash_reporter.exe";  // a program the game left running
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
 
@@ -77,7 +79,7 @@ struct UpdaterRun {
 
     // A helper the game left running, from the installation's own copy of its program.
     std::wstring RunHelper() {
-        const std::wstring helper = In(L"bin\\crash_reporter.exe");
+        const std::wstring helper = In(kHelper);
         fs::create_directories(In(L"bin"));
         CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), helper.c_str(), FALSE);
         KillProgram(client);
@@ -101,8 +103,9 @@ struct UpdaterRun {
         ASSERT_NE(window, nullptr) << "the progress window did not appear";
         RECT frame{};
         GetWindowRect(window, &frame);
-        EXPECT_EQ(frame.left, (GetSystemMetrics(SM_CXSCREEN) - 480) / 2) << "not centred";
-        EXPECT_EQ(frame.top, (GetSystemMetrics(SM_CYSCREEN) - 215) / 2) << "not centred";
+        EXPECT_EQ(std::pair(frame.left, frame.top),
+                  std::pair((GetSystemMetrics(SM_CXSCREEN) - 480L) / 2,
+                            (GetSystemMetrics(SM_CYSCREEN) - 215L) / 2));
         EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(frame.left + 9, frame.top + 99)),
                   HTCAPTION)
             << "not moved by dragging";
@@ -262,70 +265,59 @@ TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersio
     EXPECT_TRUE(run.ClientWasStarted(10000));
 }
 
-// Each row spoils the run in its own way before the start, or holds a player's file the backup
-// needs; none may change the installation or leave a partial backup to be merged.
-TEST(EndToEnd, FailuresBeforeTheInstallKeepTheInstallationAsItWas) {
+// Each row spoils the run in its own way, holds a player's file the backup needs, or makes a call
+// fail as Windows may, with a helper running and the game's data read-only. None may record the
+// update, lose the player's data or leave a partial backup to be merged. Before the install the
+// installation stays as it was; from the install on, the row's file does (attributes too): a
+// running program's old file is back in its place.
+TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
     const struct {
         const char* name;
-        void (*spoil)(UpdaterRun& run);
         const wchar_t* message;
-        const wchar_t* held = nullptr;
         const wchar_t* inject = nullptr;
+        const wchar_t* unchanged = nullptr;  // the install has begun
+        const wchar_t* held = nullptr;
+        void (*spoil)(UpdaterRun& run) = nullptr;
     } failures[] = {
-        {"no update folder", [](UpdaterRun& run) { RemoveDirectoryW(run.In(L"update").c_str()); },
-         L"Failed to create extraction directory."},
-        {"an archive cut short",
-         [](UpdaterRun& run) {
-             // Written anew: under Wine the tool that wrote it may still hold the old file a
-             // moment.
-             ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c"));
-             const std::string whole = ReadTextFile(run.archive);
-             run.archive = run.folder / L"cut.tar";
-             WriteTextFile(run.archive, whole.substr(0, 1500));
-         },
-         kExtractionFailure},
-        {"a member that climbs out of the extraction folder",
-         [](UpdaterRun& run) {
-             // The tool will not write such a member from files, but it will from a description.
-             WriteTextFile(run.folder / L"evil\\evil.txt", "planted");
-             WriteTextFile(run.folder / L"evil\\evil.mtree",
-                           "#mtree\n../evil.txt type=file contents=evil.txt\n");
-             run.archive = run.folder / L"evil.tar";
-             EXPECT_TRUE(MakeArchive(run.folder / L"evil", run.archive, L"-c -P", L"@evil.mtree"));
-         },
-         kExtractionFailure},
-        {"a download cut to nothing",
-         [](UpdaterRun& run) {
-             run.archive = run.folder / L"empty.tar";
-             WriteTextFile(run.archive, "");
-         },
-         kExtractionFailure},
-        {"a player's file held", [](UpdaterRun&) {}, L"Failed to back up settings.",
+        {"no update folder", L"Failed to create extraction directory.", nullptr, nullptr, nullptr,
+         [](UpdaterRun& run) { RemoveDirectoryW(run.In(L"update").c_str()); }},
+        {"a download cut to nothing", kExtractionFailure, nullptr, nullptr, nullptr,
+         [](UpdaterRun& run) { WriteTextFile(run.archive = run.folder / L"empty.tar", ""); }},
+        {"a player's file held", L"Failed to back up settings.", nullptr, nullptr,
          L"data\\audio\\music.ogg"},
-        {"the archive cannot be opened", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"CreateFileW 5 0 update 1.2.tar"},
-        {"no pipe for the tool's output", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"CreatePipe 8 0"},
-        {"the tool cannot start", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"CreateProcessW 2 0"},
-        {"the tool's exit code unknown", [](UpdaterRun&) {}, kExtractionFailure, nullptr,
-         L"GetExitCodeProcess 6 0"},
-        {"no thread for the update", [](UpdaterRun&) {},
-         L"The update could not be started. Nothing was changed.", nullptr, L"CreateThread 8 0"},
+        {"the archive cannot be opened", kExtractionFailure, L"CreateFileW 5 0 update 1.2.tar"},
+        {"no pipe for the tool's output", kExtractionFailure, L"CreatePipe 8 0"},
+        {"the tool cannot start", kExtractionFailure, L"CreateProcessW 2 0"},
+        {"the tool's exit code unknown", kExtractionFailure, L"GetExitCodeProcess 6 0"},
+        {"no thread for the update", L"The update could not be started. Nothing was changed.",
+         L"CreateThread 8 0"},
+        {"not put aside", kIncompleteInstall, L"MoveFileExW 5 2 crash_reporter", kHelper},
+        {"put aside, then not replaced", kIncompleteInstall, L"MoveFileExW 5 3 crash_reporter",
+         kHelper},
+        {"read-only, not replaced", kIncompleteInstall, L"MoveFileExW 5 0 game.dat", L"game.dat"},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
         UpdaterRun run;
-        failure.spoil(run);
+        run.RunHelper();
+        WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
+        SetFileAttributesW(run.In(L"game.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+        if (failure.spoil) {
+            failure.spoil(run);
+        }
         UniqueFileHandle held =
             failure.held ? HoldFileOpen(run.In(failure.held)) : UniqueFileHandle();
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", failure.inject);
+        const std::wstring kept = run.In(failure.unchanged ? failure.unchanged : L"game.dat");
+        const auto before = std::pair(ReadTextFile(kept), GetFileAttributesW(kept.c_str()));
         run.Start(0);
         run.ExpectFailureUntilEscape(failure.message);
         held.Reset();
-        run.ExpectInstallationUntouched();
+        EXPECT_EQ(std::pair(ReadTextFile(kept), GetFileAttributesW(kept.c_str())), before);
+        EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), run.playerMusic);
+        EXPECT_NE(PathExists(run.In(L"data\\audio\\new.ogg")), !failure.unchanged);
         EXPECT_FALSE(PathExists(run.In(L"update\\backup_0"))) << "a partial backup left";
-        EXPECT_TRUE(failure.held || !PathExists(run.In(L"update\\extract")))
+        EXPECT_TRUE(failure.held || failure.unchanged || !PathExists(run.In(L"update\\extract")))
             << "a partial extraction was left behind";
     }
 }
@@ -337,15 +329,14 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     WriteTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg"), "interrupted");
     WriteTextFile(run.In(L"bin\\clïent.dll"), "old dll");
     WriteTextFile(run.In(L"bin\\tools\\patch.dll"), "old patch");
-    UniqueFileHandle held = HoldFileOpen(run.In(L"bin\\clïent.dll"));
-    UniqueFileHandle heldDeeper = HoldFileOpen(run.In(L"bin\\tools\\patch.dll"));
+    std::vector<UniqueFileHandle> held;
+    held.push_back(HoldFileOpen(run.In(L"bin\\clïent.dll")));
+    held.push_back(HoldFileOpen(run.In(L"bin\\tools\\patch.dll")));
     run.Start(1234, L"Restoring settings...");
-    UniqueFileHandle heldMusic = HoldFileOpen(run.In(L"data\\audio\\music.ogg"));
+    held.push_back(HoldFileOpen(run.In(L"data\\audio\\music.ogg")));
     run.Release();
     run.ExpectFailureUntilEscape(kIncompleteInstall);
-    held.Reset();
-    heldDeeper.Reset();
-    heldMusic.Reset();
+    held.clear();
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\clïent.dll")), "old dll");
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\tools\\patch.dll")), "old patch");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\extract\\Norvane 1.2\\bin\\clïent.dll")), "new dll");
@@ -357,7 +348,6 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     // back only what that backup had to keep.
     run.playerOnly = "changed since";
     WriteTextFile(run.In(L"data\\audio\\mine.ogg"), run.playerOnly);
-    fs::remove(run.In(L"update\\backup_77\\data\\audio\\old.ogg"));
     run.Start(1234);
     EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
     run.ExpectUpdated();
@@ -365,7 +355,8 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
 
 // The updater runs from the installation and the update ships a new one, and a helper the game
 // left running keeps its own file: both are renamed aside, and a later run deletes them once
-// they have ended. Explorer's hidden, system desktop.ini in a kept folder stays as it was.
+// they have ended. Explorer's hidden, system desktop.ini in a kept folder stays as it was, even
+// through a backup kept for it.
 TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
     UpdaterRun run;
     const std::wstring shipped = run.updaterExe, helper = run.RunHelper();
@@ -382,9 +373,16 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
     UniqueFileHandle earlier = HoldFileOpen(run.In(L"update\\replaced\\0.old"));
     for (const bool programsEnded : {false, true}) {
         SCOPED_TRACE(programsEnded ? "second update" : "first update");
+        // The first restore cannot put desktop.ini back: the backup is kept for that one file,
+        // and the next update merges it over the copy it makes of the player's own.
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL",
+                                programsEnded ? nullptr : L"MoveFileExW 5 0 desktop.ini");
         run.Start(0);
         EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
         run.ExpectUpdated(programsEnded);
+        EXPECT_EQ(PathExists(run.In(L"update\\backup_0\\data\\audio\\desktop.ini")),
+                  !programsEnded);
+        EXPECT_FALSE(PathExists(run.In(L"update\\backup_0\\data\\audio\\music.ogg")));
         EXPECT_EQ(ReadTextFile(run.In(L"mossharbor-updater.exe")), "new updater");
         EXPECT_EQ(ReadTextFile(helper), "new helper");
         EXPECT_EQ(ReadTextFile(ini), "[.ShellClassInfo]");
@@ -394,51 +392,6 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
         fs::remove(run.In(L"client_started.txt"));
         run.updaterExe = shipped;
         earlier.Reset();
-    }
-}
-
-// Each row makes one step from the install on fail as Windows may. A game file that is not in
-// place keeps the update from being recorded; the player's data is never lost; a running
-// program's file is in its place, the old one if the new one could not take it.
-TEST(EndToEnd, FailuresFromTheInstallOnLoseNothing) {
-    const struct {
-        const char* name;
-        const wchar_t* inject;
-        const wchar_t* unchanged = nullptr;  // as it was, attributes too
-    } failures[] = {
-        {"a running program's file cannot be put aside", L"MoveFileExW 5 2 crash_reporter",
-         L"bin\\crash_reporter.exe"},
-        {"its new file cannot take its place", L"MoveFileExW 5 3 crash_reporter",
-         L"bin\\crash_reporter.exe"},
-        {"a read-only file cannot be replaced", L"MoveFileExW 5 0 game.dat", L"game.dat"},
-        {"the configuration cannot be migrated", L"CopyFileW 5 2 \\Norvane\\norvane_launcher"},
-    };
-    for (const auto& failure : failures) {
-        SCOPED_TRACE(failure.name);
-        UpdaterRun run;
-        run.RunHelper();
-        WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
-        SetFileAttributesW(run.In(L"game.dat").c_str(), FILE_ATTRIBUTE_READONLY);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", failure.inject);
-        const std::wstring unchanged = run.In(failure.unchanged ? failure.unchanged : L"game.dat");
-        const std::string content = ReadTextFile(unchanged);
-        const DWORD attributes = GetFileAttributesW(unchanged.c_str());
-        run.Start(0);
-        if (!failure.unchanged) {
-            EXPECT_EQ(run.WaitForExit(kUpdateTimeoutMs), 0u);
-            EXPECT_EQ(ReadTextFile(run.In(L"norvane_version.txt")), "1.2");
-            // The backup is kept for the one file it still has to give.
-            EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_0\\norvane_launcher.cfg")),
-                      "player config");
-            EXPECT_FALSE(PathExists(run.In(L"update\\backup_0\\data\\audio\\music.ogg")));
-        } else {
-            run.ExpectFailureUntilEscape(kIncompleteInstall);
-            EXPECT_FALSE(PathExists(run.In(L"update\\backup_0")));
-        }
-        EXPECT_TRUE(!failure.unchanged || (ReadTextFile(unchanged) == content &&
-                                           GetFileAttributesW(unchanged.c_str()) == attributes));
-        EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), run.playerMusic);
-        EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
     }
 }
 

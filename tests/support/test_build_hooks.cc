@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <sstream>
-#include <string_view>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -85,14 +84,17 @@ DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
 // call if n is 0) that names a path holding the part (any call, without a part) fails with that
 // error.
 struct Injection {
-    std::wstring function, part;
+    std::string function;
+    std::wstring part;
     DWORD error = 0;
     int nth = 0, seen = 0;
 };
 Injection ReadInjection() {
     Injection injection;
     std::wistringstream fields(Variable(L"MOSSHARBOR_TEST_FAIL"));
-    fields >> injection.function >> injection.error >> injection.nth;
+    std::wstring function;
+    fields >> function >> injection.error >> injection.nth;
+    injection.function.assign(function.begin(), function.end());
     std::getline(fields >> std::ws, injection.part);
     return injection;
 }
@@ -109,13 +111,21 @@ template <typename R, typename... A, int Slot, size_t Limit, bool Replaces, bool
 struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
     static R WINAPI Call(A... arguments) {
         static Injection injection = ReadInjection();
-        static const std::string_view name = names[Slot];
         DWORD error =
             strict && (TooLong(AsPath(arguments), Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
         if constexpr (Replaces) {
             error = error || !strict ? error : ReplaceRefused(std::get<1>(std::tie(arguments...)));
         }
-        if (!error && injection.function == std::wstring(name.begin(), name.end()) &&
+        if constexpr (Slot == 1) {  // CreateFileW, which overwrites when it creates anew
+            const auto disposition = std::get<4>(std::tie(arguments...));
+            error = error || !strict ||
+                            (disposition != CREATE_ALWAYS && disposition != TRUNCATE_EXISTING)
+                        ? error
+                        : ReplaceRefused(std::get<0>(std::tie(arguments...)),
+                                         std::get<5>(std::tie(arguments...)) &
+                                             (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+        }
+        if (!error && injection.function == names[Slot] &&
             (injection.part.empty() || (Names(AsPath(arguments), injection.part) || ...)) &&
             (++injection.seen == injection.nth || injection.nth == 0)) {
             error = injection.error;
@@ -128,18 +138,6 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
         return std::is_same_v<R, BOOL> || Null ? R() : R(intptr_t(-1));
     }
 };
-
-HANDLE WINAPI StrictCreateFile(const wchar_t* path, DWORD access, DWORD sharing,
-                               SECURITY_ATTRIBUTES* security, DWORD disposition, DWORD flags,
-                               HANDLE model) {
-    if (strict && (disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING) &&
-        ReplaceRefused(path, flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    return Strict<decltype(&CreateFileW), 1>::Call(path, access, sharing, security, disposition,
-                                                   flags, model);
-}
 
 // MOSSHARBOR_TEST_SYSTEM_FOLDER stands in for the system folder, to take its tar.exe away.
 UINT WINAPI TestSystemDirectory(LPWSTR buffer, UINT size) {
@@ -185,7 +183,7 @@ void PatchImports(const Wrapper* wrappers, size_t count) {
 bool InstallHooks() {
     Progress().observer = OnRepaintRequest;
     const Wrapper wrappers[] = {WRAPPED(GetSystemDirectoryW, &TestSystemDirectory),
-                                WRAPPED(CreateFileW, &StrictCreateFile),
+                                RULED(CreateFileW, 1),
                                 RULED(CreateDirectoryW, 2, 248),
                                 RULED(CopyFileW, 3, MAX_PATH, true),
                                 RULED(MoveFileExW, 4, MAX_PATH, true),
