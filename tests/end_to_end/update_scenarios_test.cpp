@@ -47,6 +47,7 @@ struct UpdaterRun {
         WriteTextFile(release + L"data\\assets\\arrow\\skin.png", "update arrow");
         WriteTextFile(release + L"norvane_launcher.cfg", "shipped config");
         WriteTextFile(release + L"norvane_client_pending_version.txt", "1.2");
+        WriteTextFile(release + kHelper, "new helper");
         client = StartProgram(TestProgramPath(L"fake-client.exe"),
                               L"--until-file \"" + (folder / L"client may exit") + L"\"");
         // The launcher's folder, where a tar.exe has been planted: the updater must never run it.
@@ -75,16 +76,7 @@ struct UpdaterRun {
         WriteTextFile(In(L"data\\audio\\music.ogg"), playerMusic);
         WriteTextFile(In(L"data\\audio\\mine.ogg"), playerOnly);
         WriteTextFile(In(L"data\\assets\\arrow\\skin.png"), "player arrow");
-    }
-
-    // A helper the game left running, from the installation's own copy of its program.
-    std::wstring RunHelper() {
-        const std::wstring helper = In(kHelper);
-        fs::create_directories(In(L"bin"));
-        CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), helper.c_str(), FALSE);
-        KillProgram(client);
-        client = StartProgram(helper, L"--until-file \"" + (folder / L"client may exit") + L"\"");
-        return helper;
+        WriteTextFile(In(kHelper), "old helper");
     }
 
     // The launcher's start. Given `holdAt`, the worker stops at that status with at least
@@ -156,8 +148,7 @@ struct UpdaterRun {
         EXPECT_FALSE(PathExists(In(L"norvane_client_pending_version.txt")));
         EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")) || PathExists(archive));
         EXPECT_TRUE(!programsEnded || fs::is_empty(In(L"update"))) << "working folders left";
-        EXPECT_TRUE(ClientWasStarted(10000));
-        EXPECT_EQ(ReadWideFile(In(L"client_started.txt")), install);
+        EXPECT_TRUE(ClientWasStarted(10000) && ReadWideFile(In(L"client_started.txt")) == install);
     }
 
     ScratchFolder folder;
@@ -266,7 +257,7 @@ TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersio
 }
 
 // Each row spoils the run in its own way, holds a player's file the backup needs, or makes a call
-// fail as Windows may, with a helper running and the game's data read-only. None may record the
+// fail as Windows may, with the game's data read-only. None may record the
 // update, lose the player's data or leave a partial backup to be merged. Before the install the
 // installation stays as it was; from the install on, the row's file does (attributes too): a
 // running program's old file is back in its place.
@@ -279,8 +270,8 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         const wchar_t* held = nullptr;
         void (*spoil)(UpdaterRun& run) = nullptr;
     } failures[] = {
-        {"no update folder", L"Failed to create extraction directory.", nullptr, nullptr, nullptr,
-         [](UpdaterRun& run) { RemoveDirectoryW(run.In(L"update").c_str()); }},
+        {"no extraction folder", L"Failed to create extraction directory.",
+         L"CreateDirectoryW 3 0"},
         {"a download cut to nothing", kExtractionFailure, nullptr, nullptr, nullptr,
          [](UpdaterRun& run) { WriteTextFile(run.archive = run.folder / L"empty.tar", ""); }},
         {"a player's file held", L"Failed to back up settings.", nullptr, nullptr,
@@ -291,16 +282,13 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         {"the tool's exit code unknown", kExtractionFailure, L"GetExitCodeProcess 6 0"},
         {"no thread for the update", L"The update could not be started. Nothing was changed.",
          L"CreateThread 8 0"},
-        {"not put aside", kIncompleteInstall, L"MoveFileExW 5 2 crash_reporter", kHelper},
-        {"put aside, then not replaced", kIncompleteInstall, L"MoveFileExW 5 3 crash_reporter",
-         kHelper},
+        {"not put aside", kIncompleteInstall, L"MoveFileExW 5 0 crash_reporter", kHelper},
+        {"old one put back", kIncompleteInstall, L"MoveFileExW 5 5 crash_reporter", kHelper},
         {"read-only, not replaced", kIncompleteInstall, L"MoveFileExW 5 0 game.dat", L"game.dat"},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.name);
         UpdaterRun run;
-        run.RunHelper();
-        WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
         SetFileAttributesW(run.In(L"game.dat").c_str(), FILE_ATTRIBUTE_READONLY);
         if (failure.spoil) {
             failure.spoil(run);
@@ -359,13 +347,16 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
 // through a backup kept for it.
 TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
     UpdaterRun run;
-    const std::wstring shipped = run.updaterExe, helper = run.RunHelper();
+    const std::wstring shipped = run.updaterExe, helper = run.In(kHelper);
+    CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), helper.c_str(), FALSE);
+    KillProgram(run.client);
+    run.client =
+        StartProgram(helper, L"--until-file \"" + (run.folder / L"client may exit") + L"\"");
     const std::wstring ini = run.In(L"data\\audio\\desktop.ini");
     constexpr DWORD kHiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     run.updaterExe = run.In(L"mossharbor-updater.exe");
     CopyFileW(shipped.c_str(), run.updaterExe.c_str(), FALSE);
     WriteTextFile(run.release + L"mossharbor-updater.exe", "new updater");
-    WriteTextFile(run.release + L"bin\\crash_reporter.exe", "new helper");
     WriteTextFile(ini, "[.ShellClassInfo]");
     SetFileAttributesW(ini.c_str(), kHiddenSystem);
     // What an earlier run put aside, still in use: the names it took are passed over.

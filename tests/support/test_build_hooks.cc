@@ -52,7 +52,7 @@ void OnRepaintRequest(const ProgressState& state, void*) {
 }
 
 void* originals[18];
-const char* names[18];
+std::wstring names[18];
 bool strict = false;  // under Wine, whose file rules are laxer than Windows'
 
 // Every wide string argument of the wrapped functions is a path.
@@ -80,21 +80,18 @@ DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
                : ERROR_SUCCESS;
 }
 
-// MOSSHARBOR_TEST_FAIL = "Function error n part-of-a-path": the n-th call of that function (every
-// call if n is 0) that names a path holding the part (any call, without a part) fails with that
-// error.
+// MOSSHARBOR_TEST_FAIL = "Function error mask part-of-a-path": the calls of that function that
+// name a path holding the part (any call, without a part) fail with that error: every one for a
+// mask of 0, else those whose bits are set, the lowest for the first such call.
 struct Injection {
-    std::string function;
-    std::wstring part;
+    std::wstring function, part;
     DWORD error = 0;
     int nth = 0, seen = 0;
 };
 Injection ReadInjection() {
     Injection injection;
     std::wistringstream fields(Variable(L"MOSSHARBOR_TEST_FAIL"));
-    std::wstring function;
-    fields >> function >> injection.error >> injection.nth;
-    injection.function.assign(function.begin(), function.end());
+    fields >> injection.function >> injection.error >> injection.nth;
     std::getline(fields >> std::ws, injection.part);
     return injection;
 }
@@ -127,7 +124,7 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
         }
         if (!error && injection.function == names[Slot] &&
             (injection.part.empty() || (Names(AsPath(arguments), injection.part) || ...)) &&
-            (++injection.seen == injection.nth || injection.nth == 0)) {
+            (injection.nth == 0 || (injection.nth >> injection.seen++ & 1))) {
             error = injection.error;
         }
         if (error == ERROR_SUCCESS) {
@@ -167,7 +164,7 @@ void PatchImports(const Wrapper* wrappers, size_t count) {
     DWORD protection = 0;
     VirtualProtect(imports, table.Size, PAGE_READWRITE, &protection);
     for (size_t i = 0; i < count; ++i) {
-        names[i] = wrappers[i].first;
+        names[i].assign(wrappers[i].first, wrappers[i].first + strlen(wrappers[i].first));
         originals[i] = reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleW(L"kernel32"), wrappers[i].first));
         for (void** slot = imports; slot != imports + table.Size / sizeof(void*); ++slot) {
