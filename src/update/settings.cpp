@@ -135,8 +135,8 @@ bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolde
     if (!perUserConfig.empty() && !Exists(perUserConfig) && Exists(savedConfig) &&
         !CopyFileWithRetry(savedConfig, perUserConfig)) {
         ++failures;
-    } else {
-        DeleteTree(savedConfig);  // served its purpose: a kept backup holds only what failed
+    } else if (Exists(perUserConfig)) {
+        DeleteTree(savedConfig);  // the per-user copy serves now: a kept backup holds what failed
     }
     return failures == 0;
 }
