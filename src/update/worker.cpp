@@ -107,6 +107,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
 
     SetStatus(progress, L"Backing up settings...");
     if (!BackupSettings(paths)) {
+        DeleteTree(paths.extractionDir);  // the next attempt unpacks anew: only space is kept
         return Fail(std::move(job), progress, kBackupFailure);
     }
     SetProgress(progress, 55);
