@@ -86,7 +86,8 @@ struct UpdaterRun {
         ASSERT_TRUE(PathExists(archive) || MakeArchive(folder / L"release", archive, options));
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
-        fs::remove(Log());  // each run's own
+        KillProgram(updater);  // an earlier run still waiting would outlive the test
+        fs::remove(Log());     // each run's own
         fs::remove(folder / L"progress.log.held");
         fs::remove(folder / L"progress.log.release");
         updater = StartProgram(updaterExe,
@@ -400,10 +401,9 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     // Killed again once every file is over the installation, before the restore.
     run.Start(4321, L"Installing files...", 90);
     ASSERT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "update arrow");
-    KillProgram(run.updater);
 
-    // Offered again for a client with the same id. The version file is held while it is
-    // promoted, and a file of the backup while the backup goes.
+    // Offered again for a client with the same id, once the held run is killed. The version file is
+    // held while it is promoted, and a file of the backup while the backup goes.
     run.Start(4321, L"Cleaning up...");
     UniqueFileHandle held = HoldFileOpen(run.In(L"update\\backup_4321\\data\\audio\\music.ogg"));
     UniqueFileHandle version = HoldFileOpen(run.In(L"norvane_client_pending_version.txt"));
