@@ -23,10 +23,11 @@ std::wstring ReadWideFile(const std::wstring& path) {
     return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
 }
 
-// As a running game holds a file, or with FILE_SHARE_DELETE as a scanner glances at one.
+// As a running game holds a file, or with FILE_SHARE_DELETE as a scanner glances at one; a folder
+// too.
 UniqueFileHandle HoldFileOpen(const std::wstring& path, DWORD sharing = 0) {
     return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 // Version 1.1 installed with the player's data, version 1.2 downloaded below one top-level folder
@@ -236,7 +237,7 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
 
 // A flat archive of one file and no version file, on a system without tar.exe: the one beside the
 // updater unpacks it, the version stays, and the client starts. A scanner's glance at a backup
-// file as it goes only delays the clean-up.
+// folder as it goes only delays the clean-up.
 TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersion) {
     UpdaterRun run;
     const std::wstring own = run.folder / L"own";
@@ -252,7 +253,7 @@ TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersio
     ASSERT_TRUE(MakeArchive(run.folder / L"release\\Norvane 1.2", run.archive, L"-c", L"game.dat"));
     run.Start(0, L"Cleaning up...");
     UniqueFileHandle glance =
-        HoldFileOpen(run.In(L"update\\backup_0\\data\\audio\\music.ogg"), FILE_SHARE_DELETE);
+        HoldFileOpen(run.In(L"update\\backup_0\\data\\audio"), FILE_SHARE_DELETE);
     run.Release();
     Sleep(700);  // well inside the second the clean-up waits, not inside half of it
     glance.Reset();
