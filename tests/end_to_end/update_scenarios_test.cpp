@@ -405,9 +405,10 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     run.Start(4321, L"Installing files...", 90);
 
     // Offered again for a client with the same id, once the held run is killed. The version file is
-    // held while it is promoted, and a file of the backup while the backup goes.
+    // held while it is promoted, and a folder of the backup, emptied by the restore, while the
+    // backup goes: a later run deletes what is left of it.
     run.Start(4321, L"Cleaning up...");
-    UniqueFileHandle held = HoldFileOpen(run.In(L"update\\backup_4321\\data\\audio\\music.ogg"));
+    UniqueFileHandle held = HoldFileOpen(run.In(L"update\\backup_4321\\data\\audio"));
     UniqueFileHandle version = HoldFileOpen(run.In(L"norvane_client_pending_version.txt"));
     run.Release();
     run.ExpectFailureUntilEscape(kIncompleteInstall);
