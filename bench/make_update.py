@@ -7,7 +7,9 @@ OUTPUT_DIR/update.tar        ustar archive with one top-level folder: about 10,0
                              few hundred nested folders, mostly small plus five of tens of MB,
                              about 300 MB in all
 OUTPUT_DIR/install-template  an installation of the same shape holding older files, the
-                             player's data folders, the launcher settings and the update folder
+                             launcher settings, the update folder and the player's data folders
+                             the updater keeps, grown as a long-played game's are: about 2,000
+                             files and 500 MB of audio, a few long tracks and many short sounds
 
 The same seed gives the same bytes on every run, so rounds and machines compare.
 """
@@ -27,13 +29,29 @@ SMALL_MEAN = 15_000
 SMALL_CAP = 400_000
 MAX_DEPTH = 6
 MTIME = 1_700_000_000
-PRESERVED = {  # folder: files the update ships there; the player has the same plus extras
+PRESERVED = {  # folder: files the update ships there; the player has older copies of them
     "data/assets/arrow": 40,
     "data/assets/arrows": 40,
     "data/assets/audio": 100,
     "data/audio": 200,
 }
-PLAYER_EXTRAS = 20
+# The player's own files below the kept folders, which the updater backs up and puts back on
+# every run: with the older copies above about 2,000 files and 500 MB.
+PLAYER_TRACKS_MB = {  # folder: sizes of the few long recordings
+    "data/audio/music": (22, 28, 34, 40, 46, 52),
+    "data/assets/audio/ambience": (18, 26),
+}
+PLAYER_SOUNDS = {  # folder: how many short sounds, a few KB to a few MB
+    "data/audio/voice": 700,
+    "data/audio/sfx": 294,
+    "data/assets/audio/ui": 300,
+    "data/assets/audio/ambience": 258,
+    "data/assets/arrow": 30,
+    "data/assets/arrows": 30,
+}
+SOUND_MIN = 4_096
+SOUND_MEAN = 149_000
+SOUND_CAP = 3 << 20
 OBSOLETE = 50  # files only the installation has; the update leaves them alone
 WORDS = ("maps", "tex", "snd", "ui", "lang", "fx", "mdl", "anim", "shd", "cfg", "lvl", "npc")
 
@@ -91,6 +109,10 @@ def small_size(rng):
     return min(256 + int(rng.expovariate(1 / SMALL_MEAN)), SMALL_CAP)
 
 
+def sound_size(rng):
+    return min(SOUND_MIN + int(rng.expovariate(1 / (SOUND_MEAN - SOUND_MIN))), SOUND_CAP)
+
+
 def plan_files(rng, folders):
     """(relative path, size) of every file the update ships, in a fixed order."""
     files = [(f"data/packs/pack{i}.pak", mb << 20) for i, mb in enumerate(BIG_FILE_MB)]
@@ -135,14 +157,28 @@ def write_file(path, chunks):
             out.write(chunk)
 
 
+def plan_player_files(rng):
+    """(relative path, size) of the player's own files in the kept folders."""
+    files = []
+    for folder, sizes in PLAYER_TRACKS_MB.items():
+        files += [(f"{folder}/track{i:02d}.ogg", mb << 20) for i, mb in enumerate(sizes)]
+    for folder, count in PLAYER_SOUNDS.items():
+        files += [(f"{folder}/sound{i:04d}.ogg", sound_size(rng)) for i in range(count)]
+    return files
+
+
 def write_installation(root, folders, files, pool, rng):
+    """Returns the kept folders' file count and bytes, the older copies included."""
     # Older builds of the same files: the sizes differ a little, the bytes differ entirely.
+    kept_files = kept_bytes = 0
     for name, size in files:
-        write_file(os.path.join(root, name), pool.chunks(size * 9 // 10, rng.getrandbits(22)))
-    for folder in PRESERVED:
-        for i in range(PLAYER_EXTRAS):
-            write_file(os.path.join(root, folder, f"mine{i:02d}.dat"),
-                       pool.chunks(small_size(rng), rng.getrandbits(22)))
+        size = size * 9 // 10
+        write_file(os.path.join(root, name), pool.chunks(size, rng.getrandbits(22)))
+        if any(name.startswith(folder + "/") for folder in PRESERVED):
+            kept_files, kept_bytes = kept_files + 1, kept_bytes + size
+    for name, size in plan_player_files(rng):
+        write_file(os.path.join(root, name), pool.chunks(size, rng.getrandbits(22)))
+        kept_files, kept_bytes = kept_files + 1, kept_bytes + size
     ordinary = [f for f in folders if f not in PRESERVED]
     for i in range(OBSOLETE):
         write_file(os.path.join(root, rng.choice(ordinary), f"old{i:02d}.bin"),
@@ -150,6 +186,7 @@ def write_installation(root, folders, files, pool, rng):
     write_file(os.path.join(root, "norvane_launcher.cfg"), [b"[launcher]\nlanguage=en\n"])
     write_file(os.path.join(root, "norvane_version.txt"), [b"1.0.0\n"])
     os.makedirs(os.path.join(root, "update"), exist_ok=True)
+    return kept_files, kept_bytes
 
 
 def main():
@@ -165,9 +202,10 @@ def main():
     template = os.path.join(output, "install-template")
     shutil.rmtree(template, ignore_errors=True)
     write_archive(os.path.join(output, "update.tar"), folders, files, pool, rng)
-    write_installation(template, folders, files, pool, rng)
+    kept_files, kept_bytes = write_installation(template, folders, files, pool, rng)
     total = sum(size for _, size in files)
-    print(f"update of {len(files) + 1} files in {len(folders) + 1} folders, {total / 2**20:.0f} MB")
+    print(f"update of {len(files) + 1} files in {len(folders) + 1} folders, {total / 2**20:.0f} MB;"
+          f" kept folders of {kept_files:,} files, {kept_bytes / 2**20:.0f} MB")
 
 
 if __name__ == "__main__":

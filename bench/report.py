@@ -73,8 +73,10 @@ def stage_table(counting, floors):
         return ["The counting build's stage times are incomplete; no stage table."]
 
     def stage(first, last):
-        return statistics.median(float(run[f"at_{last}"]) - float(run[f"at_{first}"])
-                                 if first else float(run[f"at_{last}"]) for run in counting)
+        """The median over the rounds and, since a single run varies, the least and the most."""
+        times = [float(run[f"at_{last}"]) - (float(run[f"at_{first}"]) if first else 0)
+                 for run in counting]
+        return statistics.median(times), min(times), max(times)
 
     def steps(runs, *names):
         return sum(median(runs, name) for name in names)
@@ -87,18 +89,19 @@ def stage_table(counting, floors):
         ("Start-up, until the first status", stage(None, "waiting"), None),
         ("Wait for the client", stage("waiting", "extracting"), None),
         ("List and extract", stage("extracting", "backing"), ("list", "extract")),
-        ("Back up settings", stage("backing", "installing"), ("backup",)),
+        ("Back up settings and kept folders", stage("backing", "installing"), ("backup",)),
         ("Count and install files", stage("installing", "restoring"), ("count", "install")),
-        ("Restore settings", stage("restoring", "cleaning"), ("restore",)),
+        ("Restore settings and kept folders", stage("restoring", "cleaning"), ("restore",)),
         ("Clean up", stage("cleaning", "launching"), ("delete",)),
         ("Launch: 0.8 s of pauses, the launch, the window's close", stage("launching", "exit"),
          None),
         ("Process start and end outside the above", None, "rest"),
     ]
-    out = ["| Stage (medians) | Updater, counting build | Copy floor | Move floor |",
+    out = ["| Stage (medians) | Updater, counting build (least–most) | Copy floor | Move floor |",
            "|---|---|---|---|"]
-    for name, updater_ms, names in rows:
-        cells = [seconds(updater_ms) if updater_ms is not None else "–"]
+    for name, updater, names in rows:
+        cells = ["–" if updater is None else
+                 f"{seconds(updater[0])} ({updater[1] / 1000:.2f}–{updater[2] / 1000:.2f})"]
         for runs in floors:
             if names is None:
                 cells.append("–")

@@ -9,6 +9,8 @@
 # Usage: scripts/bench.sh [ROUNDS]      (3 rounds unless told; the medians are reported)
 #   BENCH_WORK_DIR   where the installation and the archive live during the runs
 #                    (default build/bench/work; a tmpfs folder takes the disk out of the numbers)
+#   BENCH_APPEND=1   add the rounds to the earlier runs' raw results and report on all of them,
+#                    so that rounds of two checkouts can take turns as the machine's load drifts
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -56,10 +58,20 @@ reset_state() {
     sync
 }
 
-# A run that did not apply the whole update would measure something else.
+# The player's folders the updater keeps, as "files bytes".
+kept_folders() {
+    (cd "$1" && find data/audio data/assets/audio data/assets/arrow data/assets/arrows -type f \
+        -printf '%s\n' 2>/dev/null) |
+        awk '{ files++; bytes += $1 } END { print files + 0, bytes + 0 }'
+}
+kept=$(kept_folders "$data/install-template")
+
+# A run that did not apply the whole update, or did not put the player's folders back as they
+# were, would measure something else.
 check_applied() {
     if [ "$(cat "$work/install/norvane_version.txt" 2>/dev/null)" != "1.1.0" ] ||
-        [ -e "$work/update.tar" ] || [ -e "$work/install/update/extract" ]; then
+        [ -e "$work/update.tar" ] || [ -e "$work/install/update/extract" ] ||
+        [ "$(kept_folders "$work/install")" != "$kept" ]; then
         echo "$1 did not apply the update completely; see $work" >&2
         exit 1
     fi
@@ -96,17 +108,23 @@ run_counting() {
     echo "round=$1 program=counting $line $(tr -d '\r\n' <"$counts")" >>"$results"
 }
 
-: >"$results"
-{
-    echo "machine uname='$(uname -srm)' cpus=$(nproc)" \
-        "cpu='$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)'" \
-        "wine='$(wine --version 2>/dev/null | head -n1)'" \
-        "date=$(date -u +%Y-%m-%dT%H:%MZ) load=$(cut -d' ' -f1 /proc/loadavg)" \
-        "commit=$(git rev-parse --short HEAD 2>/dev/null || echo none)" \
-        "work='$(df -PT "$(dirname "$work")" | awk 'NR == 2 { print $1 " (" $2 ")" }')'"
-    echo "workload text='$(cat "$data/summary")'"
-} >>"$results"
-echo "exe bytes=$(stat -c %s "$bin/mossharbor-updater.exe")" >>"$results"
+if [ -n "${BENCH_APPEND:-}" ] && [ -s "$results" ]; then
+    first_round=$(($(grep -c ' program=updater ' "$results") + 1))
+else
+    first_round=1
+    : >"$results"
+    {
+        echo "machine uname='$(uname -srm)' cpus=$(nproc)" \
+            "cpu='$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n1)'" \
+            "wine='$(wine --version 2>/dev/null | head -n1)'" \
+            "date=$(date -u +%Y-%m-%dT%H:%MZ) load=$(cut -d' ' -f1 /proc/loadavg)" \
+            "commit=$(git rev-parse --short HEAD 2>/dev/null || echo none)" \
+            "work='$(df -PT "$(dirname "$work")" | awk 'NR == 2 { print $1 " (" $2 ")" }')'"
+        echo "workload text='$(cat "$data/summary")'"
+        echo "exe bytes=$(stat -c %s "$bin/mossharbor-updater.exe")"
+    } >>"$results"
+fi
+last_round=$((first_round + rounds - 1))
 
 run_program() {
     case $2 in
@@ -117,9 +135,9 @@ run_program() {
 
 # Alternating, each program taking each place in turn, so a drift in the machine's load or
 # caches falls on all three alike.
-round=1
-while [ "$round" -le "$rounds" ]; do
-    echo "Round $round of $rounds"
+round=$first_round
+while [ "$round" -le "$last_round" ]; do
+    echo "Round $round of $last_round"
     case $((round % 3)) in
         1) order="updater copy move" ;;
         2) order="copy move updater" ;;
@@ -139,8 +157,8 @@ updater_ms=$(sed -n 's/.* program=updater wall_ms=\([0-9.]*\).*/\1/p' "$results"
     awk '{ ms[NR] = $1 }
          END { printf "%d", NR % 2 ? ms[(NR + 1) / 2] : (ms[NR / 2] + ms[NR / 2 + 1]) / 2 }')
 echo "Bare window, ${updater_ms} ms a run"
-round=1
-while [ "$round" -le "$rounds" ]; do
+round=$first_round
+while [ "$round" -le "$last_round" ]; do
     line=$(measure "$(windows_path "$bin/bench/bench-bare-window.exe")" "$updater_ms")
     echo "round=$round program=bare $line" >>"$results"
     round=$((round + 1))
@@ -152,6 +170,9 @@ done
 command="scripts/bench.sh $*"
 if [ -n "${BENCH_WORK_DIR:-}" ]; then
     command="BENCH_WORK_DIR=$BENCH_WORK_DIR $command"
+fi
+if [ "$first_round" -gt 1 ]; then
+    command="BENCH_APPEND=1 $command"
 fi
 python3 bench/report.py "$results" "$command" >"$report"
 cat "$report"
