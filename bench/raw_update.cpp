@@ -1,8 +1,9 @@
 // The raw work of one update, as a floor for the updater's end-to-end time:
 //   raw-update.exe copy|move <pid> <archive> <install_dir>
-// The same listing and extraction with the same tar.exe, started the same way, the backup, the
-// file count, a plain copy or move of the update over the installation, the restore and the
-// deletions; no window, no progress, no retries.
+// The same listing and extraction with the same tar.exe, started the same way, the backup (a
+// copy), the file count, a plain copy or move of the update over the installation, the restore
+// (a move of the backup back, as the updater restores) and the deletions; no window, no
+// progress, no retries.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -51,7 +52,9 @@ std::wstring SingleTopFolder(const std::wstring& extract) {
                                                                                        : extract;
 }
 
-void CopyPreserved(const std::wstring& from, const std::wstring& to) {
+// The backup copies, since the installation keeps its files until the install; the restore
+// moves, since nothing needs the backup's files afterwards.
+void PlacePreserved(const std::wstring& from, const std::wstring& to, bool move) {
     for (const wchar_t* relative : kPreserved) {
         const std::wstring source = from + L"\\" + relative;
         if (!Exists(source)) {
@@ -62,7 +65,11 @@ void CopyPreserved(const std::wstring& from, const std::wstring& to) {
              slash = target.find(L'\\', slash + 1)) {
             CreateDirectoryW(target.substr(0, slash).c_str(), nullptr);
         }
-        PlainCopyTree(source, target);
+        if (move) {
+            PlainMoveTree(source, target);
+        } else {
+            PlainCopyTree(source, target);
+        }
     }
 }
 
@@ -131,7 +138,7 @@ int wmain(int argc, wchar_t** argv) {
     PlainDeleteTree(backup);
     CreateDirectoryW(backup.c_str(), nullptr);
     CopyFileW((install + kConfig).c_str(), (backup + kConfig).c_str(), FALSE);
-    CopyPreserved(install, backup);
+    PlacePreserved(install, backup, false);
     clock.Lap("backup");
 
     PlainCountFiles(root);
@@ -143,7 +150,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     clock.Lap("install");
 
-    CopyPreserved(backup, install);
+    PlacePreserved(backup, install, true);
     MigrateConfig(backup);
     clock.Lap("restore");
 
