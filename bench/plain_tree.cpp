@@ -15,10 +15,10 @@ bool IsDirectory(DWORD attributes) {
 template <typename PlaceFile>
 void PlaceTree(const std::wstring& source, const std::wstring& destination, PlaceFile placeFile) {
     CreateDirectoryW(destination.c_str(), nullptr);
-    ForEachEntry(source, [&](const std::wstring& name, DWORD attributes) {
-        const std::wstring from = source + L"\\" + name;
-        const std::wstring to = destination + L"\\" + name;
-        if (IsDirectory(attributes)) {
+    ForEachEntry(source, [&](const ListedEntry& entry) {
+        const std::wstring from = source + L"\\" + entry.name;
+        const std::wstring to = destination + L"\\" + entry.name;
+        if (IsDirectory(entry.attributes)) {
             PlaceTree(from, to, placeFile);
         } else {
             placeFile(from, to);
@@ -42,16 +42,17 @@ void PlainMoveTree(const std::wstring& source, const std::wstring& destination) 
 
 int PlainCountFiles(const std::wstring& directory) {
     int count = 0;
-    ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
-        count += IsDirectory(attributes) ? PlainCountFiles(directory + L"\\" + name) : 1;
+    ForEachEntry(directory, [&](const ListedEntry& entry) {
+        count +=
+            IsDirectory(entry.attributes) ? PlainCountFiles(directory + L"\\" + entry.name) : 1;
     });
     return count;
 }
 
 void PlainDeleteTree(const std::wstring& directory) {
-    ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
-        const std::wstring path = directory + L"\\" + name;
-        if (IsDirectory(attributes)) {
+    ForEachEntry(directory, [&](const ListedEntry& entry) {
+        const std::wstring path = directory + L"\\" + entry.name;
+        if (IsDirectory(entry.attributes)) {
             PlainDeleteTree(path);
         } else {
             DeleteFileW(path.c_str());

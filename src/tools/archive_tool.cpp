@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "tools/held_file_retry.h"
 #include "tools/unique_handle.h"
 
 namespace {
@@ -22,6 +23,24 @@ std::wstring FindArchiveTool() {
     return ArchiveToolPath(systemFolder, ownExe, systemToolExists);
 }
 
+// Opened for reading only while nobody writes it, so the tool never reads a download still
+// being written.
+UniqueFileHandle OpenArchive(const wchar_t* archivePath) {
+    SECURITY_ATTRIBUTES inheritable = {};
+    inheritable.nLength = sizeof(inheritable);
+    inheritable.bInheritHandle = TRUE;
+    UniqueFileHandle archive;
+    RetryBudget budget;
+    RetryWhileHeld(
+        [&] {
+            archive.Reset(CreateFileW(archivePath, GENERIC_READ, FILE_SHARE_READ, &inheritable,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+            return archive ? ERROR_SUCCESS : Outcome(FALSE);
+        },
+        [](DWORD ms) { Sleep(ms); }, budget);
+    return archive;
+}
+
 }  // namespace
 
 std::wstring ArchiveToolPath(const std::wstring& systemFolder, const std::wstring& ownExePath,
@@ -37,14 +56,9 @@ std::wstring ArchiveToolPath(const std::wstring& systemFolder, const std::wstrin
 
 int RunArchiveTool(const wchar_t* arguments, const wchar_t* archivePath,
                    const wchar_t* workingDirectory, LineCallback onLine) {
-    SECURITY_ATTRIBUTES inheritable = {};
-    inheritable.nLength = sizeof(inheritable);
-    inheritable.bInheritHandle = TRUE;
-    const UniqueFileHandle archive(CreateFileW(archivePath, GENERIC_READ, FILE_SHARE_READ,
-                                               &inheritable, OPEN_EXISTING,
-                                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    const UniqueFileHandle archive = OpenArchive(archivePath);
     if (!archive) {
-        return -1;
+        return kArchiveNotOpened;
     }
     const std::wstring tool = FindArchiveTool();
     const std::wstring commandLine = L"\"" + tool + L"\" " + arguments;
@@ -56,8 +70,19 @@ int RunArchiveTool(const wchar_t* arguments, const wchar_t* archivePath,
     return RunProcess(launch, std::move(onLine));
 }
 
-int CountArchiveEntries(const wchar_t* archivePath) {
-    int entries = 0;
-    RunArchiveTool(L"-tf -", archivePath, nullptr, [&entries](const wchar_t*) { ++entries; });
-    return entries;
+ArchiveListing ListArchive(const wchar_t* archivePath) {
+    ArchiveListing listing;
+    listing.exitCode = RunArchiveTool(L"-tvf -", archivePath, nullptr, [&](const wchar_t* line) {
+        ++listing.entries;
+        listing.files += IsListedFile(line) ? 1 : 0;
+    });
+    return listing;
+}
+
+bool IsListedFile(std::wstring_view line) {
+    constexpr std::wstring_view kPermissions = L"rwxsStTl-";
+    if (line.size() < 10 || (line[0] != L'-' && line[0] != L'h')) {
+        return false;
+    }
+    return line.substr(1, 9).find_first_not_of(kPermissions) == std::wstring_view::npos;
 }

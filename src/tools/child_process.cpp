@@ -35,7 +35,7 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
         inheritable.nLength = sizeof(inheritable);
         inheritable.bInheritHandle = TRUE;
         if (!CreatePipe(readEnd.Receive(), writeEnd.Receive(), &inheritable, 0)) {
-            return -1;
+            return kChildExitUnknown;
         }
         // The child only writes; a read end inside it could take output meant for this reader.
         SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
@@ -60,7 +60,7 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
     // From here only the child holds a write end, so reading ends when the child lets go.
     writeEnd.Reset();
     if (!created) {
-        return -1;
+        return kChildNotStarted;
     }
     UniqueHandle process(started.hProcess);
     UniqueHandle thread(started.hThread);
@@ -74,7 +74,7 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
     WaitForSingleObject(process.Get(), INFINITE);
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.Get(), &exitCode)) {
-        return -1;
+        return kChildExitUnknown;
     }
     return static_cast<int>(exitCode);  // codes from 0x80000000 up come out negative
 }

@@ -17,7 +17,12 @@ struct ChildLaunch {
     const wchar_t* workingDirectory = nullptr;
 };
 
+// What RunProcess returns instead of an exit code: the child could not be started (no such
+// program, or Windows refused to run it), or it ran but its exit code is not known.
+inline constexpr int kChildNotStarted = -1;
+inline constexpr int kChildExitUnknown = -2;
+
 // Runs a hidden child and waits for it. With a non-empty callback the child's stdout and stderr
 // arrive line by line through one pipe, read to their end before the wait. Returns the exit code
-// read as signed, or -1 when the child cannot be started.
+// read as signed, or one of the two codes above.
 int RunProcess(const ChildLaunch& launch, LineCallback onLine);

@@ -29,14 +29,13 @@ int TransferTree(const Transfer& transfer, const std::wstring& source,
                  const std::wstring& destination, FileCallback onFile, RetryBudget& budget) {
     CreateDirectoryW(destination.c_str(), nullptr);
     int failed = 0;
-    ForEachEntry(source, [&](const std::wstring& name, DWORD attributes) {
-        const EntryKind kind = ClassifyEntry(attributes);
-        const std::wstring from = source + L"\\" + name;
-        const std::wstring to = destination + L"\\" + name;
-        if (kind == EntryKind::kDirectory) {
+    ForEachEntry(source, [&](const ListedEntry& entry) {
+        const std::wstring from = source + L"\\" + entry.name;
+        const std::wstring to = destination + L"\\" + entry.name;
+        if (entry.kind == EntryKind::kDirectory) {
             failed += TransferTree(transfer, from, to, onFile, budget);
-        } else if (kind == EntryKind::kFile) {
-            if (!TransferFile(transfer, from, attributes, to, budget)) {
+        } else if (entry.kind == EntryKind::kFile) {
+            if (!TransferFile(transfer, from, entry.attributes, to, budget)) {
                 ++failed;
             }
             if (onFile) {
@@ -63,8 +62,8 @@ bool RemoveDirectoryOncePendingEntriesGo(const std::wstring& directory, DWORD& w
     return true;
 }
 
-bool DeleteEntry(const std::wstring& path, DWORD attributes, DWORD& waitedMs) {
-    switch (ClassifyEntry(attributes)) {
+bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DWORD& waitedMs) {
+    switch (kind) {
         case EntryKind::kDirectoryLink:
             return RemoveDirectoryW(path.c_str()) != FALSE;  // the link, not what it points to
         case EntryKind::kFile:
@@ -77,8 +76,9 @@ bool DeleteEntry(const std::wstring& path, DWORD attributes, DWORD& waitedMs) {
             break;
     }
     bool emptied = true;
-    ForEachEntry(path, [&](const std::wstring& name, DWORD entryAttributes) {
-        emptied = DeleteEntry(path + L"\\" + name, entryAttributes, waitedMs) && emptied;
+    ForEachEntry(path, [&](const ListedEntry& entry) {
+        emptied = DeleteEntry(path + L"\\" + entry.name, entry.kind, entry.attributes, waitedMs) &&
+                  emptied;
     });
     // An entry that could not be deleted will not go by waiting for it.
     return emptied && RemoveDirectoryOncePendingEntriesGo(path, waitedMs);
@@ -100,11 +100,10 @@ int MoveTree(const std::wstring& source, const std::wstring& destination, FileCa
 
 int CountFiles(const std::wstring& directory) {
     int sum = 0;
-    const bool listed = ForEachEntry(directory, [&](const std::wstring& name, DWORD attributes) {
-        const EntryKind kind = ClassifyEntry(attributes);
-        if (kind == EntryKind::kDirectory) {
-            sum += CountFiles(directory + L"\\" + name);
-        } else if (kind == EntryKind::kFile) {
+    const bool listed = ForEachEntry(directory, [&](const ListedEntry& entry) {
+        if (entry.kind == EntryKind::kDirectory) {
+            sum += CountFiles(directory + L"\\" + entry.name);
+        } else if (entry.kind == EntryKind::kFile) {
             ++sum;
         }
     });
@@ -113,11 +112,28 @@ int CountFiles(const std::wstring& directory) {
 
 bool DeleteTree(const std::wstring& path) {
     // The attributes of the path itself: a link named by the caller is removed, not entered.
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const ListedEntry examined = ExaminePath(path);
+    if (examined.attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
     DWORD waitedMs = 0;
-    return DeleteEntry(path, attributes, waitedMs);
+    return DeleteEntry(path, examined.kind, examined.attributes, waitedMs);
+}
+
+ULONGLONG SpaceTaken(ULONGLONG bytes) {
+    constexpr ULONGLONG kCluster = 4096;
+    return (bytes + kCluster - 1) / kCluster * kCluster;
+}
+
+ULONGLONG TreeSpace(const std::wstring& directory) {
+    ULONGLONG sum = 0;
+    ForEachEntry(directory, [&](const ListedEntry& entry) {
+        if (entry.kind == EntryKind::kDirectory) {
+            sum += TreeSpace(directory + L"\\" + entry.name);
+        } else if (entry.kind == EntryKind::kFile) {
+            sum += SpaceTaken(entry.bytes);
+        }
+    });
+    return sum;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <functional>
 #include <string>
 
@@ -26,3 +28,11 @@ int CountFiles(const std::wstring& directory);
 // Removes `path`, a file or a folder with everything below it; a directory link is removed, not
 // entered, and a read-only file is deleted all the same. True when nothing of it is left.
 bool DeleteTree(const std::wstring& path);
+
+// What a file of `bytes` takes on a disk: whole clusters of NTFS's usual 4 KiB, so that a folder
+// of many small files is not taken for nearly nothing.
+ULONGLONG SpaceTaken(ULONGLONG bytes);
+
+// The space the files below `directory` take, as SpaceTaken counts it; 0 when it cannot be listed.
+// Directory links are not followed.
+ULONGLONG TreeSpace(const std::wstring& directory);

@@ -6,12 +6,13 @@ bool IsDotOrDotDot(const wchar_t* name) {
     return std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0;
 }
 
-EntryKind ClassifyEntry(DWORD attributes) {
+EntryKind ClassifyEntry(DWORD attributes, DWORD reparseTag) {
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return EntryKind::kFile;
     }
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? EntryKind::kDirectoryLink
-                                                       : EntryKind::kDirectory;
+    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                      (reparseTag == 0 || IsReparseTagNameSurrogate(reparseTag));
+    return link ? EntryKind::kDirectoryLink : EntryKind::kDirectory;
 }
 
 int CountOfListedDirectory(int entriesBelow) {

@@ -36,8 +36,8 @@ const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar
 
 std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
     std::vector<TopLevelEntry> entries;
-    ForEachEntry(extractionDir, [&](const std::wstring& name, DWORD attributes) {
-        entries.push_back({name, ClassifyEntry(attributes) == EntryKind::kDirectory});
+    ForEachEntry(extractionDir, [&](const ListedEntry& entry) {
+        entries.push_back({entry.name, entry.kind == EntryKind::kDirectory});
     });
     return ChooseExtractionRoot(extractionDir, entries);
 }
@@ -73,19 +73,29 @@ bool IsInstallableRoot(const std::wstring& root, const std::wstring& extractionD
 ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPaths& paths,
                                      ProgressState& progress) {
     ExtractionOutcome outcome;
-    DeleteTree(paths.extractionDir);
+    // Empty after every complete update, so cleaning tools and players remove it.
+    CreateDirectoryW(paths.updateDir.c_str(), nullptr);
+    if (!DeleteTree(paths.extractionDir)) {
+        outcome.failureMessage = kStaleExtractionFailure;
+        return outcome;
+    }
     if (!CreateDirectoryW(paths.extractionDir.c_str(), nullptr) &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
         outcome.failureMessage = kExtractionDirFailure;
         return outcome;
     }
     SetStatus(progress, L"Extracting update...");
-    const int total = CountArchiveEntries(archivePath);
-    if (total == 0) {
+    const ArchiveListing listing = ListArchive(archivePath);
+    outcome.listedFiles = listing.files;
+    if (listing.exitCode == kChildNotStarted) {
+        // Missing, or refused by a policy or a scanner: no download will ever unpack.
+        outcome.failureMessage = kToolFailure;
+    } else if (listing.entries == 0) {
         // The tool reads an empty download as an empty archive and succeeds; installing nothing
         // and calling it done would leave the old version with the launcher offering it again.
         outcome.failureMessage = kExtractionFailure;
-    } else if (ExtractArchive(archivePath, paths.toolDirectory.c_str(), total, progress) != 0) {
+    } else if (ExtractArchive(archivePath, paths.toolDirectory.c_str(), listing.entries,
+                              progress) != 0) {
         outcome.failureMessage =
             DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str());
     } else {

@@ -11,18 +11,23 @@
 inline constexpr wchar_t kExtractionDirFailure[] = L"Failed to create extraction directory.";
 inline constexpr wchar_t kExtractionFailure[] = L"Extraction failed. The archive may be corrupted.";
 inline constexpr wchar_t kDiskFullFailure[] = L"Not enough disk space to unpack the update.";
+inline constexpr wchar_t kStaleExtractionFailure[] =
+    L"A file of an earlier update is in use. Restart and try again.";
+inline constexpr wchar_t kToolFailure[] = L"Windows could not start tar.exe to unpack the update.";
 
 // What the extraction stage hands the install stage: the folder whose contents go over the
 // installation, or the message for the failure path.
 struct ExtractionOutcome {
     const wchar_t* failureMessage = nullptr;  // null on success
     std::wstring extractionRoot;
+    int listedFiles = 0;  // what the install must find below the root
 };
 
 // The whole stage: prepare the extraction folder, "Extracting update...", count, extract with the
 // bar moving from 10 to 50, store 50, choose the root. An archive that lists no entry, such as a
-// download cut to nothing, fails before anything is extracted. After a failure nothing extracted
-// is kept.
+// download cut to nothing, fails before anything is extracted, and so does an earlier extraction
+// that cannot be deleted: the install would take it for part of this update. After a failure
+// nothing extracted is kept.
 ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPaths& paths,
                                      ProgressState& progress);
 

@@ -5,7 +5,11 @@
 
 std::wstring RoamingAppDataFolder() {
     wchar_t folder[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder))) {
+    // A roaming folder that is merely missing (deleted by the player or a cleaning tool) is made
+    // anew; one redirected to a share that is offline still fails, and the caller keeps the
+    // player's settings in the backup.
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA | CSIDL_FLAG_CREATE, nullptr,
+                                SHGFP_TYPE_CURRENT, folder))) {
         return {};
     }
     return folder;

@@ -74,7 +74,7 @@ std::vector<LeftoverBackup> FindOtherBackups(const WorkingPaths& paths) {
     }
     do {
         const std::wstring path = Join(paths.updateDir, entry.cFileName);
-        if (ClassifyEntry(entry.dwFileAttributes) == EntryKind::kDirectory &&
+        if (ToListedEntry(entry).kind == EntryKind::kDirectory &&
             _wcsicmp(path.c_str(), paths.backupDir.c_str()) != 0) {
             leftovers.push_back({path, entry.ftCreationTime, Exists(Join(path, kRestoredMark))});
         }
@@ -129,16 +129,45 @@ bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolde
     }
 
     // The backup may hold the player's only copy of the configuration (the update can ship its
-    // own), so a migration that was due but failed keeps the backup too.
-    const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
+    // own), so a migration that was due but failed keeps the backup too, and so does one that
+    // could not run for want of a per-user folder (a profile redirected to a share that is
+    // offline, or broken).
     const std::wstring savedConfig = Join(backupDir, kLauncherConfigFileName);
-    if (!perUserConfig.empty() && !Exists(perUserConfig) && Exists(savedConfig) &&
-        !CopyFileWithRetry(savedConfig, perUserConfig)) {
-        ++failures;
-    } else if (Exists(perUserConfig)) {
-        DeleteTree(savedConfig);  // the per-user copy serves now: a kept backup holds what failed
+    if (Exists(savedConfig)) {
+        const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
+        if (perUserConfig.empty() ||
+            (!Exists(perUserConfig) && !CopyFileWithRetry(savedConfig, perUserConfig))) {
+            ++failures;
+        } else {
+            DeleteTree(
+                savedConfig);  // the per-user copy serves now: a kept backup holds what failed
+        }
     }
     return failures == 0;
+}
+
+ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths) {
+    WIN32_FILE_ATTRIBUTE_DATA config = {};
+    ULONGLONG needed = 0;
+    if (GetFileAttributesExW(Join(paths.installDir, kLauncherConfigFileName).c_str(),
+                             GetFileExInfoStandard, &config)) {
+        needed +=
+            SpaceTaken((static_cast<ULONGLONG>(config.nFileSizeHigh) << 32) | config.nFileSizeLow);
+    }
+    for (const wchar_t* relative : kPreservedDirectories) {
+        needed += TreeSpace(Join(paths.installDir, relative));
+    }
+    return needed;
+}
+
+std::wstring BackupSpaceFailure(ULONGLONG neededBytes, ULONGLONG freeBytes) {
+    if (freeBytes >= neededBytes) {
+        return {};
+    }
+    constexpr ULONGLONG kMegabyte = 1 << 20;
+    const ULONGLONG missingMegabytes = (neededBytes - freeBytes + kMegabyte - 1) / kMegabyte;
+    return L"Not enough disk space to back up settings: " + std::to_wstring(missingMegabytes) +
+           L" MB more needed.";
 }
 
 void DeleteInterruptedBackups(const WorkingPaths& paths) {
@@ -153,9 +182,9 @@ void DeleteRestoredBackup(const std::wstring& backup) {
     UniqueFileHandle(CreateFileW(mark.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));  // closed at once
     bool emptied = true;
-    ForEachEntry(backup, [&](const std::wstring& name, DWORD) {
-        if (name != kRestoredMark) {
-            emptied = DeleteTree(Join(backup, name)) && emptied;
+    ForEachEntry(backup, [&](const ListedEntry& entry) {
+        if (entry.name != kRestoredMark) {
+            emptied = DeleteTree(Join(backup, entry.name)) && emptied;
         }
     });
     if (emptied) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #include "update/working_paths.h"
@@ -18,6 +20,14 @@ inline constexpr wchar_t kLauncherConfigFileName[] = L"norvane_launcher.cfg";
 // not be touched, because the backup would not hold the player's only copy, and the partial
 // copy is gone again.
 bool BackupSettings(const WorkingPaths& paths);
+
+// The space a backup of the configuration and the preserved directories takes, file by file as
+// the disk rounds them up.
+ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths);
+
+// The failure to show when `freeBytes` cannot hold `neededBytes`, with how much more the player
+// must free; empty when they fit.
+std::wstring BackupSpaceFailure(ULONGLONG neededBytes, ULONGLONG freeBytes);
 
 // Moves the preserved directories back over the installation and migrates the configuration
 // to the per-user folder below `roamingFolder`. False when any file could not be put back: the

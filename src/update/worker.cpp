@@ -11,12 +11,15 @@
 #include "update/roaming_folder.h"
 #include "update/settings.h"
 #include "update/working_paths.h"
+#include "update/write_check.h"
 
 namespace {
 
 constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
+constexpr wchar_t kMissingFile[] =
+    L"A file of the update went missing. Security software may have removed it.";
 
 void WaitForClient(int32_t clientPid) {
     UniqueHandle client(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(clientPid)));
@@ -27,20 +30,46 @@ void WaitForClient(int32_t clientPid) {
     }
 }
 
+struct InstallCount {
+    int tried = 0;   // files the walk found
+    int failed = 0;  // of them, not moved into place
+};
+
 // Moves the update over the installation: the extracted files sit on the installation's own
 // volume, so each one is a rename rather than a second write of every byte. The player's
-// originals are safe in the backup by now. Returns how many files could not be installed.
-int InstallFiles(const std::wstring& extractionRoot, const WorkingPaths& paths,
-                 ProgressState& progress) {
+// originals are safe in the backup by now.
+InstallCount InstallFiles(const std::wstring& extractionRoot, const WorkingPaths& paths,
+                          ProgressState& progress) {
     const int total = CountFiles(extractionRoot);
-    int installed = 0;
-    return MoveTree(
+    InstallCount count;
+    count.failed = MoveTree(
         extractionRoot, paths.installDir,
-        [&progress, &installed, total] {
-            ++installed;
-            SetProgress(progress, InstallPercent(installed, total));
+        [&progress, &count, total] {
+            ++count.tried;
+            SetProgress(progress, InstallPercent(count.tried, total));
         },
         paths.replacedDir);
+    return count;
+}
+
+// A file the tool listed but the walk did not find went between the extraction and the install:
+// a scanner's quarantine, a cleaning tool. Installed without it, the update would be recorded
+// and never offered again.
+const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFiles) {
+    if (count.tried < listedFiles) {
+        return kMissingFile;
+    }
+    return count.failed > 0 ? kIncompleteInstall : nullptr;
+}
+
+// The free space where the backup goes, against what it will take; empty when it fits or cannot
+// be measured.
+std::wstring BackupSpaceCheck(const WorkingPaths& paths) {
+    ULARGE_INTEGER freeBytes = {};
+    if (!GetDiskFreeSpaceExW(paths.updateDir.c_str(), &freeBytes, nullptr, nullptr)) {
+        return {};
+    }
+    return BackupSpaceFailure(BackupSpaceNeeded(paths), freeBytes.QuadPart);
 }
 
 // The launcher reads the current version file; only a complete install may advance it. It is
@@ -85,6 +114,9 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     SetProgress(progress, 2);
     WaitForClient(job->clientPid);
     SetProgress(progress, 8);
+    if (!MayChangeInstallation(paths)) {
+        return Fail(std::move(job), progress, kWritesRefusedFailure);
+    }
 
     const ExtractionOutcome extraction = RunExtractionStage(job->archivePath, paths, progress);
     if (extraction.failureMessage != nullptr) {
@@ -106,6 +138,12 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     DeleteTree(paths.replacedDir);
 
     SetStatus(progress, L"Backing up settings...");
+    // Only the extraction has taken space so far; the backup must not be the one to fill the disk.
+    const std::wstring noSpace = BackupSpaceCheck(paths);
+    if (!noSpace.empty()) {
+        DeleteTree(paths.extractionDir);
+        return Fail(std::move(job), progress, noSpace.c_str());
+    }
     if (!BackupSettings(paths)) {
         DeleteTree(paths.extractionDir);  // the next attempt unpacks anew: only space is kept
         return Fail(std::move(job), progress, kBackupFailure);
@@ -113,7 +151,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     SetProgress(progress, 55);
 
     SetStatus(progress, L"Installing files...");
-    const int notInstalled = InstallFiles(extraction.extractionRoot, paths, progress);
+    const InstallCount installed = InstallFiles(extraction.extractionRoot, paths, progress);
     SetProgress(progress, 90);
 
     SetStatus(progress, L"Restoring settings...");
@@ -128,11 +166,11 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
     // Not promoted and not launched, so the launcher still offers this update; the archive stays
     // so that the next attempt needs no download.
-    if (notInstalled > 0) {
+    if (const wchar_t* incomplete = IncompleteInstallMessage(installed, extraction.listedFiles)) {
         if (restored) {
             DeleteRestoredBackup(paths.backupDir);
         }
-        return Fail(std::move(job), progress, kIncompleteInstall);
+        return Fail(std::move(job), progress, incomplete);
     }
 
     SetStatus(progress, L"Cleaning up...");

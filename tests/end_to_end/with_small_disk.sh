@@ -1,8 +1,7 @@
 #!/bin/sh
 # Runs a command with a 2 MB disk mounted at the update folder of an installation in DIR, whose
-# Windows path it exports as MOSSHARBOR_TEST_SMALL_DISK. An earlier run's leftover extraction
-# there holds a directory link to DIR/library, which only the host can make: Wine's own links
-# are stubs. Mounting needs root; without it the command runs alone and the test that needs the
+# Windows path it exports as MOSSHARBOR_TEST_SMALL_DISK. What an earlier run put aside there holds
+# a directory link to DIR/library, which only the host can make: Wine's own links are stubs. Mounting needs root; without it the command runs alone and the test that needs the
 # disk skips itself.
 # Usage: with_small_disk.sh DIR COMMAND...
 dir=$1 mountpoint=$1/install/update
@@ -13,6 +12,6 @@ mount -t tmpfs -o size=2m mossharbor-small-disk "$mountpoint" 2>/dev/null || exe
 trap 'umount "$mountpoint"; rm -rf "$dir"' EXIT
 export MOSSHARBOR_TEST_SMALL_DISK="Z:$(printf '%s' "$dir/install" | tr / '\\')"
 echo kept >"$dir/library/favourite.ogg"
-mkdir -p "$mountpoint/extract/leftover"
-ln -s "$dir/library" "$mountpoint/extract/leftover/library"
+mkdir -p "$mountpoint/replaced/leftover"
+ln -s "$dir/library" "$mountpoint/replaced/leftover/library"
 "$@"

@@ -51,8 +51,8 @@ void OnRepaintRequest(const ProgressState& state, void*) {
     }
 }
 
-void* originals[18];
-std::wstring names[18];
+void* originals[19];
+std::wstring names[19];
 bool strict = false;  // under Wine, whose file rules are laxer than Windows'
 
 // Every wide string argument of the wrapped functions is a path.
@@ -150,6 +150,37 @@ DWORD WINAPI ShortenedWait(HANDLE handle, DWORD ms) {
         handle, ms == INFINITE ? INFINITE : ms / 1000);
 }
 
+// MOSSHARBOR_TEST_CLOUD_FOLDERS: the game lies in a cloud-synced tree (OneDrive's Files
+// On-Demand), where Windows reports every folder as a reparse point with a cloud-file tag.
+const bool cloudFolders = !Variable(L"MOSSHARBOR_TEST_CLOUD_FOLDERS").empty();
+DWORD AsCloudFolder(DWORD attributes) {
+    const bool plainFolder =
+        attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+            FILE_ATTRIBUTE_DIRECTORY;
+    return cloudFolders && plainFolder ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+}
+void ListAsCloudFolder(HANDLE search, WIN32_FIND_DATAW* found) {
+    if (search != INVALID_HANDLE_VALUE && search != nullptr &&
+        AsCloudFolder(found->dwFileAttributes) != found->dwFileAttributes) {
+        found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        found->dwReserved0 = IO_REPARSE_TAG_CLOUD_6;
+    }
+}
+DWORD WINAPI CloudAttributes(LPCWSTR path) {
+    return AsCloudFolder(Strict<decltype(&GetFileAttributesW), 8>::Call(path));
+}
+HANDLE WINAPI CloudFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW found) {
+    const HANDLE search = Strict<decltype(&FindFirstFileW), 11>::Call(pattern, found);
+    ListAsCloudFolder(search, found);
+    return search;
+}
+BOOL WINAPI CloudFindNext(HANDLE search, LPWIN32_FIND_DATAW found) {
+    const BOOL next = reinterpret_cast<decltype(&FindNextFileW)>(originals[18])(search, found);
+    ListAsCloudFolder(next ? search : nullptr, found);
+    return next;
+}
+
 using Wrapper = std::pair<const char*, void*>;
 
 // Points this exe's imports of the wrapped functions at the wrappers; each keeps its original in
@@ -187,16 +218,17 @@ bool InstallHooks() {
                                 RULED(MoveFileW, 5),
                                 RULED(DeleteFileW, 6),
                                 RULED(RemoveDirectoryW, 7),
-                                RULED(GetFileAttributesW, 8),
+                                WRAPPED(GetFileAttributesW, &CloudAttributes),
                                 RULED(GetFileAttributesExW, 9),
                                 RULED(SetFileAttributesW, 10),
-                                RULED(FindFirstFileW, 11),
+                                WRAPPED(FindFirstFileW, &CloudFindFirst),
                                 RULED(GetDiskFreeSpaceExW, 12),
                                 RULED(CreatePipe, 13),
                                 RULED(CreateProcessW, 14),
                                 RULED(GetExitCodeProcess, 15),
                                 RULED(CreateThread, 16, MAX_PATH, false, true),
-                                WRAPPED(WaitForSingleObject, &ShortenedWait)};
+                                WRAPPED(WaitForSingleObject, &ShortenedWait),
+                                WRAPPED(FindNextFileW, &CloudFindNext)};
     // On Windows the system keeps the file rules itself.
     strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
     PatchImports(wrappers, sizeof(wrappers) / sizeof(*wrappers));
