@@ -3,8 +3,8 @@
 #
 # Usage: scripts/screenshot.sh STATE OUTPUT.png [BUILD_DIR]
 #   waiting                    the updater waiting for a client that never exits (2 %)
-#   failed                     the updater on an installation without an "update" folder:
-#                              "Failed to create extraction directory." at 8 %
+#   failed                     the updater given an archive that is not there:
+#                              "Extraction failed. The archive may be corrupted." at 8 %
 # BUILD_DIR defaults to build/mingw and must hold a finished build. Its prefix for this script,
 # BUILD_DIR/wineprefix-x11, keeps Wine's X11 driver so the window has real pixels.
 set -eu
@@ -61,7 +61,7 @@ case $state in
             "$(windows_path "$scratch/install")" Norvane.exe >/dev/null 2>&1 &
         ;;
     failed)
-        # No client to wait for, and no "update" folder to create the extraction folder in.
+        # No client to wait for, and no archive to unpack.
         mkdir -p "$scratch/install"
         wine "$bin/mossharbor-updater.exe" 99996 "$(windows_path "$scratch/update.tar")" \
             "$(windows_path "$scratch/install")" Norvane.exe >/dev/null 2>&1 &

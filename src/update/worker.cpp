@@ -19,7 +19,7 @@ constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
 constexpr wchar_t kMissingFile[] =
-    L"A file of the update went missing. Security software may have removed it.";
+    L"An update file went missing. Security software may have removed it.";
 
 void WaitForClient(int32_t clientPid) {
     UniqueHandle client(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(clientPid)));

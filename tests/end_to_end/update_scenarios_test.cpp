@@ -316,7 +316,7 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         {"old one put back", kIncompleteInstall, L"MoveFileExW 5 5 crash_reporter", kHelper},
         {"read-only, not replaced", kIncompleteInstall, L"MoveFileExW 5 0 game.dat", L"game.dat"},
         {"a file of the update gone",
-         L"A file of the update went missing. Security software may have removed it.",
+         L"An update file went missing. Security software may have removed it.",
          L"FindFirstFileW 2 0 bin\\tools", L"bin\\tools\\patch.dll"},
         {"a folder in the way", kIncompleteInstall, nullptr, L"bin\\.version\\mine.txt",
          [](UpdaterRun& run) { WriteTextFile(run.In(L"bin\\.version\\mine.txt"), "mine"); }},
