@@ -66,7 +66,8 @@ const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFil
 // be measured.
 std::wstring BackupSpaceCheck(const WorkingPaths& paths) {
     ULARGE_INTEGER freeBytes = {};
-    if (!GetDiskFreeSpaceExW(paths.updateDir.c_str(), &freeBytes, nullptr, nullptr)) {
+    // A share's name counts only with its trailing backslash.
+    if (!GetDiskFreeSpaceExW((paths.updateDir + L"\\").c_str(), &freeBytes, nullptr, nullptr)) {
         return {};
     }
     return BackupSpaceFailure(BackupSpaceNeeded(paths), freeBytes.QuadPart);
