@@ -37,7 +37,7 @@ UniqueFileHandle OpenArchive(const wchar_t* archivePath) {
                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
             return archive ? ERROR_SUCCESS : Outcome(FALSE);
         },
-        [](DWORD ms) { Sleep(ms); }, budget);
+        PauseWhileHeld, budget);
     return archive;
 }
 

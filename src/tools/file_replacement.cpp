@@ -6,10 +6,6 @@ namespace {
 
 constexpr unsigned kAsideAttempts = 1000;
 
-void SleepFor(DWORD ms) {
-    Sleep(ms);
-}
-
 // Renaming over a file that another process holds open fails as access denied, not as a sharing
 // violation; asking to open the destination for deletion tells a hold from a real denial.
 DWORD MoveOutcome(BOOL moved, const std::wstring& destination) {
@@ -78,7 +74,7 @@ bool ReplaceByCopy(const std::wstring& source, DWORD sourceAttributes,
     const DWORD error = ReplacingProtected(destination, [&] {
         return RetryWhileHeld(
             [&] { return Outcome(CopyFileW(source.c_str(), destination.c_str(), FALSE)); },
-            SleepFor, budget);
+            PauseWhileHeld, budget);
     });
     // Windows gives a copy its original's attributes, over an existing file too; Wine does not,
     // and a player's read-only or hidden file would come back without them.
@@ -94,8 +90,8 @@ bool ReplaceByMove(const std::wstring& source, const std::wstring& destination, 
     const auto move = [&] {
         return MoveOutcome(MoveFileExW(source.c_str(), destination.c_str(), flags), destination);
     };
-    DWORD error =
-        ReplacingProtected(destination, [&] { return RetryWhileHeld(move, SleepFor, budget); });
+    DWORD error = ReplacingProtected(destination,
+                                     [&] { return RetryWhileHeld(move, PauseWhileHeld, budget); });
     // A running program's file cannot be replaced or deleted, but it can be renamed, and then a
     // new file can take its name. A hold that forbids deleting forbids renaming too, so a file
     // held open is never pushed aside.

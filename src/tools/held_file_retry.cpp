@@ -40,6 +40,10 @@ DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<
     }
 }
 
+void PauseWhileHeld(DWORD ms) {
+    SleepEx(ms, FALSE);
+}
+
 DWORD Outcome(BOOL succeeded) {
     if (succeeded) {
         return ERROR_SUCCESS;

@@ -28,5 +28,9 @@ DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs)
 DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
                      RetryBudget& budget);
 
+// The pause between attempts at a held file. SleepEx, apart from every other pause, so that the
+// test build can shorten these alone and run a whole walk's budget in a moment.
+void PauseWhileHeld(DWORD ms);
+
 // A platform call's result as RetryWhileHeld wants it: 0, or the error that made it fail.
 DWORD Outcome(BOOL succeeded);

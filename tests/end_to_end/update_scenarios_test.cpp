@@ -55,6 +55,9 @@ struct UpdaterRun {
                               L"--until-file \"" + (folder / L"client may exit") + L"\"");
         // The launcher's folder, where a tar.exe has been planted: the updater must never run it.
         fs::create_directories(launcher);
+        fs::create_directories(fs::path(updaterExe).parent_path());
+        CopyFileW(TestProgramPath(L"mossharbor-updater-under-test.exe").c_str(), updaterExe.c_str(),
+                  FALSE);
         CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), (launcher + L"\\tar.exe").c_str(),
                   FALSE);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", folder.path.c_str());
@@ -87,6 +90,7 @@ struct UpdaterRun {
     // `percent`, until Release().
     void Start(DWORD clientPid, const std::wstring& holdAt = L"", int percent = 0) {
         ASSERT_TRUE(PathExists(archive) || MakeArchive(folder / L"release", archive, options));
+        scanner = HoldFileOpen(archive, FILE_SHARE_READ | FILE_SHARE_DELETE);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
         KillProgram(updater);  // an earlier run still waiting would outlive the test
@@ -120,14 +124,15 @@ struct UpdaterRun {
     // Waits until the run ends or shows a failure, so that a failure never waits out the time
     // a large update takes. The progress log holds "percent failed status" lines; only a failure
     // has " 1 ".
-    bool Succeeded() const {
+    bool Succeeded() {
         WaitUntil([&] { return WaitForExit(0) || ReadWideFile(Log()).find(L" 1 ") != npos; },
                   kUpdateTimeoutMs);
+        scanner.Reset();
         return WaitForExit(0) == 0u;
     }
     // The failure shown; the window stays until Esc, then the exit code is 0. Not recorded as the
     // new version, not launched, the archive kept for the next attempt.
-    void ExpectFailureUntilEscape(const std::wstring& message) const {
+    void ExpectFailureUntilEscape(const std::wstring& message) {
         EXPECT_FALSE(Succeeded());
         const std::wstring log = ReadWideFile(Log());
         EXPECT_NE(log.find(L" 1 " + message + L"\n"), npos) << "progress shown:\n" << log;
@@ -168,14 +173,16 @@ struct UpdaterRun {
     std::string playerMusic = "player music";
     std::string playerOnly = "player only";
     std::string roamingConfig = "player config";
-    std::wstring updaterExe = TestProgramPath(L"mossharbor-updater-under-test.exe");
+    // Folders as players have them: spaces, and letters no single ANSI code page holds.
+    std::wstring updaterExe = folder / L"Updater Средство\\mossharbor-updater-under-test.exe";
     std::wstring install = folder / L"Игры 游戏\\Norvane";
-    std::wstring launcher = folder / L"launcher";
+    std::wstring launcher = folder / L"Launcher Запуск";
     std::wstring archive = folder / L"Загрузки 下载\\update 1.2.tar";
     UniqueHandle client;
     UniqueHandle updater;
     HWND window = nullptr;
-    UniqueFileHandle held;  // by another program, through the run
+    UniqueFileHandle held;     // by another program, through the run
+    UniqueFileHandle scanner;  // reading the download as it lands, until the run ends
 };
 
 // The percentages the player sees, per status: from the first to the last, and whether they move
@@ -223,10 +230,10 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
     WriteTextFile(run.In(L"data\\audio\\music\\theme.ogg"), "player theme");
     WriteTextFile(run.release + L"data\\audio\\music\\theme.ogg", "update theme");
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLOUD_FOLDERS", L"1");
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CreateFileW 32 7 update 1.2.tar");
     run.roamingConfig = "roaming config";
     WriteTextFile(run.folder / L"Norvane\\norvane_launcher.cfg", run.roamingConfig);
     run.Start(GetProcessId(run.client.Get()));
-    run.held = HoldFileOpen(run.archive);
     // The game is still running: nothing may be touched yet.
     Sleep(1500);
     EXPECT_EQ(run.WaitForExit(0), std::nullopt);
@@ -234,8 +241,6 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
     run.ExpectInstallationUntouched();
 
     WriteTextFile(run.folder / L"client may exit", "");
-    Sleep(700);
-    run.held.Reset();
     EXPECT_TRUE(run.Succeeded());
     run.ExpectUpdated();
     EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music\\theme.ogg")), "player theme");
@@ -343,20 +348,26 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
     }
 }
 
-// Game files held through the install, one deeper than the other, and a player's file held while
-// it is put back: the update is not recorded, and the backups keep the player's copies.
+// Thirty game files held through the install, one deeper than the others, and a player's file
+// held while it is put back: the update is not recorded, and the backups keep the player's copies.
+// The install's walk waits 20 s in all for its held files, the restore's 2 s for its one.
 TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBackups) {
     UpdaterRun run;
     WriteTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg"), "interrupted");
-    WriteTextFile(run.In(L"bin\\clïent.dll"), "old dll");
-    WriteTextFile(run.In(L"bin\\tools\\patch.dll"), "old patch");
     std::vector<UniqueFileHandle> held;
-    held.push_back(HoldFileOpen(run.In(L"bin\\clïent.dll")));
+    for (int i = 0; i < 29; ++i) {
+        const std::wstring file = i ? L"bin\\held " + std::to_wstring(i) : L"bin\\clïent.dll";
+        WriteTextFile(run.release + file, "new dll");
+        WriteTextFile(run.In(file), "old dll");
+        held.push_back(HoldFileOpen(run.In(file)));
+    }
+    WriteTextFile(run.In(L"bin\\tools\\patch.dll"), "old patch");
     held.push_back(HoldFileOpen(run.In(L"bin\\tools\\patch.dll")));
     run.Start(1234, L"Restoring settings...");
     held.push_back(HoldFileOpen(run.In(L"data\\audio\\music.ogg")));
     run.Release();
     run.ExpectFailureUntilEscape(kIncompleteInstall);
+    EXPECT_EQ(ReadTextFile(run.Log() + L".paused"), "22000");
     held.clear();
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\clïent.dll")), "old dll");
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\tools\\patch.dll")), "old patch");
@@ -448,17 +459,16 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "player music");
 
     // The player plays on; the next attempt keeps what they changed. While it installs, closing
-    // is refused and a file held for a moment is waited for.
+    // is refused, and a file held through five attempts, 1.55 s of pauses, is waited for: inside
+    // the two seconds of retries, not inside one.
     run.playerMusic = "newer music";
     WriteTextFile(run.In(L"data\\audio\\music.ogg"), run.playerMusic);
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"MoveFileExW 32 31 game.dat");
     run.Start(4321, L"Installing files...", 55);
     run.PressEscape();
     PostMessageW(run.window, WM_CLOSE, 0, 0);
     EXPECT_EQ(run.WaitForExit(1000), std::nullopt);
-    held = HoldFileOpen(run.In(L"game.dat"));
     run.Release();
-    Sleep(1500);  // a scanner's glance inside the two seconds of retries, not inside one
-    held.Reset();
     EXPECT_TRUE(run.Succeeded());
     run.ExpectUpdated();
 }
