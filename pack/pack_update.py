@@ -23,9 +23,11 @@ VERSION_FILE = "norvane_client_pending_version.txt"
 RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL"} | {f"{port}{n}" for port in ("COM", "LPT")
                                                  for n in range(1, 10)}
 FORBIDDEN_CHARACTERS = set('<>:"|?*\\')
-# Any constant does (2000-01-01 UTC); a zip cannot hold a time before 1980.
+# Any constant does (2000-01-01 UTC); a zip holds times from 1980 to the end of 2107 only, in
+# steps of two seconds.
 DEFAULT_EPOCH = 946684800
 ZIP_EARLIEST = 315532800
+ZIP_LATEST = 4354819198
 
 
 def windows_name_problem(name):
@@ -130,7 +132,7 @@ def write_tar(output, members, epoch):
 
 
 def write_zip(output, members, epoch):
-    stamp = time.gmtime(max(epoch, ZIP_EARLIEST))[:6]
+    stamp = time.gmtime(min(max(epoch, ZIP_EARLIEST), ZIP_LATEST))[:6]
     # zipfile marks every non-ASCII name as UTF-8 (flag bit 11), which tar.exe honours.
     with zipfile.ZipFile(output, "w") as archive:
         for name, source in members:

@@ -15,6 +15,7 @@ namespace {
 constexpr DWORD kUpdateTimeoutMs = 60000;
 constexpr size_t npos = std::wstring::npos;
 constexpr wchar_t kExtractionFailure[] = L"Extraction failed. The archive may be corrupted.";
+constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
 constexpr wchar_t kHelper[] = L"bin\\crash_reporter.exe";  // a program the game left running
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
@@ -62,9 +63,10 @@ struct UpdaterRun {
                   FALSE);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", folder.path.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG", Log().c_str());
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", nullptr);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLOUD_FOLDERS", nullptr);
+        for (const wchar_t* unset : {L"MOSSHARBOR_TEST_SYSTEM_FOLDER", L"MOSSHARBOR_TEST_FAIL",
+                                     L"MOSSHARBOR_TEST_CLOUD_FOLDERS"}) {
+            SetEnvironmentVariableW(unset, nullptr);
+        }
     }
     ~UpdaterRun() {
         Release();
@@ -94,9 +96,9 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
         KillProgram(updater);  // an earlier run still waiting would outlive the test
-        fs::remove(Log());     // each run's own
-        fs::remove(folder / L"progress.log.held");
-        fs::remove(folder / L"progress.log.release");
+        for (const wchar_t* own : {L"", L".held", L".release", L".paused"}) {
+            fs::remove(Log() + own);  // each run's own
+        }
         updater = StartProgram(updaterExe,
                                std::to_wstring(clientPid) + L" \"" + archive + L"\" \"" + install +
                                    L"\" \"" + In(L"Norvane Clïent.exe") + L"\"",
@@ -111,6 +113,9 @@ struct UpdaterRun {
         EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(frame.left + 9, frame.top + 99)),
                   HTCAPTION)
             << "not moved by dragging";
+        EXPECT_EQ(GetWindowLongW(window, GWL_EXSTYLE) & (WS_EX_APPWINDOW | WS_EX_TOOLWINDOW),
+                  WS_EX_APPWINDOW)
+            << "no taskbar button or Alt+Tab entry of its own";
         const std::wstring held = folder / L"progress.log.held";
         ASSERT_TRUE(holdAt.empty() || WaitUntil([&] { return PathExists(held); }, 30000));
     }
@@ -258,14 +263,11 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
 // clean-up.
 TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersion) {
     UpdaterRun run;
-    const std::wstring own = run.folder / L"own";
-    fs::create_directories(own);
     fs::create_directories(run.folder / L"no system");
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
-    CopyFileW((std::wstring(system) + L"\\tar.exe").c_str(), (own + L"\\tar.exe").c_str(), FALSE);
-    CopyFileW(run.updaterExe.c_str(), (own + L"\\updater.exe").c_str(), FALSE);
-    run.updaterExe = own + L"\\updater.exe";
+    CopyFileW((std::wstring(system) + L"\\tar.exe").c_str(),
+              (fs::path(run.updaterExe).parent_path() / L"tar.exe").c_str(), FALSE);
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", (run.folder / L"no system").c_str());
     run.archive = run.folder / L"flat.tar";
     ASSERT_TRUE(MakeArchive(run.folder / L"release\\Norvane 1.2", run.archive, L"-c", L"game.dat"));
@@ -300,7 +302,11 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
          L"CreateDirectoryW 3 0"},
         {"a download cut to nothing", kExtractionFailure, nullptr, nullptr,
          [](UpdaterRun& run) { WriteTextFile(run.archive = run.folder / L"empty.tar", ""); }},
-        {"a player's file held", L"Failed to back up settings.", L"CopyFileW 32 0 music.ogg"},
+        {"a player's file held", kBackupFailure, L"CopyFileW 32 0 music.ogg"},
+        {"the launcher settings held", kBackupFailure, L"CopyFileW 32 0 norvane_launcher.cfg"},
+        {"an interrupted same-id backup that cannot be moved aside", kBackupFailure,
+         L"MoveFileW 5 0 backup_0", nullptr,
+         [](UpdaterRun& run) { WriteTextFile(run.In(L"update\\backup_0\\data\\x.ogg"), ""); }},
         {"the archive cannot be opened", kExtractionFailure, L"CreateFileW 5 0 update 1.2.tar"},
         {"no pipe for the tool's output", kExtractionFailure, L"CreatePipe 8 0"},
         {"the tool cannot start", L"Windows could not start tar.exe to unpack the update.",
@@ -344,7 +350,8 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         EXPECT_EQ(PathExists(run.In(L"data\\audio\\new.ogg")), failure.unchanged != nullptr);
         EXPECT_EQ(PathExists(run.In(L"update\\extract\\Norvane 1.2")),
                   failure.unchanged != nullptr);
-        EXPECT_FALSE(PathExists(run.In(L"update\\backup_0"))) << "a partial backup left";
+        EXPECT_FALSE(PathExists(run.In(L"update\\backup_0\\norvane_launcher.cfg")))
+            << "a partial backup left";
     }
 }
 

@@ -33,6 +33,13 @@ python3 -c 'import tarfile; m = tarfile.open("c.tar").getmembers(); n = [i.name 
 fixed = {(i.mtime, i.uid, i.mode - i.isdir() * 0o111) for i in m} == {(946684800, 0, 0o644)}
 exit(n != sorted(n) or not fixed)' || fail "entries unsorted, or times, owners or modes not fixed"
 
+# A zip holds times from 1980 to 2107 only: a SOURCE_DATE_EPOCH beyond either packs the nearest.
+for t in -1/1980 99999999999/2107; do
+    SOURCE_DATE_EPOCH=${t%/*} "$pack" --zip game 1.5.0 t.zip >/dev/null && python3 -c 'import sys, zipfile
+exit({i.date_time[0] for i in zipfile.ZipFile("t.zip").infolist()} != {int(sys.argv[1])})' ${t#*/} ||
+        fail "SOURCE_DATE_EPOCH=${t%/*}: not packed as of ${t#*/}"
+done
+
 # Each failure ends with exit code 1 and lines saying why, and leaves no archive, whole or part.
 mkdir -p bad/data dir/norvane_client_pending_version.txt && cd bad/data
 ln -s /etc link && mkfifo pipe && echo 1.4.0 >../norvane_client_pending_version.txt

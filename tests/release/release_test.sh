@@ -24,6 +24,9 @@ done
 signed=$copy/build/release/signed/mossharbor-updater.exe
 line=$("$release" --sign codeSigning.p12 --password-file pw | tail -n 1)
 [ "$line" = "$(sha256sum "$signed")" ] || fail "not the signed exe's hash last: $line"
+# Windows distrusts a signature made with a weak digest, even one that verifies.
+osslsigncode verify -CAfile codeSigning.pem -in "$signed" | grep -q "^Message digest algorithm: SHA256" ||
+    fail "the signature's digest is not SHA-256"
 osslsigncode remove-signature -in "$signed" -out unsigned.exe >/dev/null
 cmp -s unsigned.exe "$build/bin/mossharbor-updater.exe" || fail "signed another exe"
 # The signed exe has no test hooks: a failed update would leave its window waiting for an Esc.
@@ -42,6 +45,12 @@ refused 2/4 "^# Usage: scripts/release.sh" --sign codeSigning.p12 --password-fil
 refused 1/1 "no certificate at $work/none" --sign none --password-file pw
 refused 1/1 "no password file at $work/none" --sign codeSigning.p12 --password-file none
 refused 1/1 "cannot open $work/codeSigning.p12" --sign codeSigning.p12 --password-file wrong
+# A time-stamp server that keeps the request and answers nothing: the request's digest too must be
+# SHA-256.
+python3 -c 'import http.server as h; k = lambda s: open("tsq", "wb").write(s.rfile.read(int(s.headers["Content-Length"])))
+h.HTTPServer(("127.0.0.1", 38461), type("", (h.BaseHTTPRequestHandler,), {"do_POST": k})).handle_request()' 2>/dev/null &
 refused 1/1 "signing failed: HTTP" --sign codeSigning.p12 --password-file pw --timestamp \
-    http://127.0.0.1:9/
+    http://127.0.0.1:38461/
+openssl ts -query -in tsq -text | grep -q "Hash Algorithm: sha256" ||
+    fail "the time stamp request's digest is not SHA-256"
 refused 1/1 "the signed exe does not verify" --sign serverAuth.p12 --password-file pw

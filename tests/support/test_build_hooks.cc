@@ -153,31 +153,29 @@ DWORD WINAPI ShortenedWait(HANDLE handle, DWORD ms) {
 // MOSSHARBOR_TEST_CLOUD_FOLDERS: the game lies in a cloud-synced tree (OneDrive's Files
 // On-Demand), where Windows reports every folder as a reparse point with a cloud-file tag.
 const bool cloudFolders = !Variable(L"MOSSHARBOR_TEST_CLOUD_FOLDERS").empty();
-DWORD AsCloudFolder(DWORD attributes) {
-    const bool plainFolder =
-        attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-            FILE_ATTRIBUTE_DIRECTORY;
-    return cloudFolders && plainFolder ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+bool IsPlainFolder(DWORD attributes) {
+    return cloudFolders && attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY;
 }
-void ListAsCloudFolder(HANDLE search, WIN32_FIND_DATAW* found) {
-    if (search != INVALID_HANDLE_VALUE && search != nullptr &&
-        AsCloudFolder(found->dwFileAttributes) != found->dwFileAttributes) {
+void ListAsCloudFolder(WIN32_FIND_DATAW* found) {  // what a failed listing leaves is never read
+    if (IsPlainFolder(found->dwFileAttributes)) {
         found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         found->dwReserved0 = IO_REPARSE_TAG_CLOUD_6;
     }
 }
 DWORD WINAPI CloudAttributes(LPCWSTR path) {
-    return AsCloudFolder(Strict<decltype(&GetFileAttributesW), 8>::Call(path));
+    const DWORD attributes = Strict<decltype(&GetFileAttributesW), 8>::Call(path);
+    return IsPlainFolder(attributes) ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
 }
 HANDLE WINAPI CloudFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW found) {
     const HANDLE search = Strict<decltype(&FindFirstFileW), 11>::Call(pattern, found);
-    ListAsCloudFolder(search, found);
+    ListAsCloudFolder(found);
     return search;
 }
 BOOL WINAPI CloudFindNext(HANDLE search, LPWIN32_FIND_DATAW found) {
     const BOOL next = reinterpret_cast<decltype(&FindNextFileW)>(originals[18])(search, found);
-    ListAsCloudFolder(next ? search : nullptr, found);
+    ListAsCloudFolder(found);
     return next;
 }
 
