@@ -453,8 +453,11 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     run.Start(4321, L"Installing files...", 90);
 
     // Offered again for a client with the same id, once the held run is killed. The version file is
-    // held while it is promoted, and a folder of the backup, emptied by the restore, while the
-    // backup goes: a later run deletes what is left of it.
+    // held while it is promoted, a folder of the backup, emptied by the restore, while the backup
+    // goes, and the oldest original, read by a scanner, while its merged backup goes: a later run
+    // deletes what is left of them, never merging that original again.
+    UniqueFileHandle scanned =
+        HoldFileOpen(run.In(L"update\\backup_99\\data\\audio\\music.ogg"), FILE_SHARE_READ);
     run.Start(4321, L"Cleaning up...");
     UniqueFileHandle held = HoldFileOpen(run.In(L"update\\backup_4321\\data\\audio"));
     UniqueFileHandle version = HoldFileOpen(run.In(L"norvane_client_pending_version.txt"));
@@ -462,6 +465,7 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     run.ExpectFailureUntilEscape(kIncompleteInstall);
     held.Reset();
     version.Reset();
+    scanned.Reset();
     EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
     EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "player music");
 
