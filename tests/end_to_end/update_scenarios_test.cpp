@@ -470,11 +470,11 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "player music");
 
     // The player plays on; the next attempt keeps what they changed. While it installs, closing
-    // is refused, and a file held through five attempts, 1.55 s of pauses, is waited for: inside
+    // is refused, and a file locked through five attempts, 1.55 s of pauses, is waited for: inside
     // the two seconds of retries, not inside one.
     run.playerMusic = "newer music";
     WriteTextFile(run.In(L"data\\audio\\music.ogg"), run.playerMusic);
-    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"MoveFileExW 32 31 game.dat");
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"MoveFileExW 33 31 game.dat");
     run.Start(4321, L"Installing files...", 55);
     run.PressEscape();
     PostMessageW(run.window, WM_CLOSE, 0, 0);
