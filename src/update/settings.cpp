@@ -139,8 +139,8 @@ bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolde
             (!Exists(perUserConfig) && !CopyFileWithRetry(savedConfig, perUserConfig))) {
             ++failures;
         } else {
-            DeleteTree(
-                savedConfig);  // the per-user copy serves now: a kept backup holds what failed
+            // The per-user copy serves now: a kept backup holds what failed.
+            DeleteTree(savedConfig);
         }
     }
     return failures == 0;
