@@ -63,10 +63,9 @@ struct UpdaterRun {
                   FALSE);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", folder.path.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG", Log().c_str());
-        for (const wchar_t* unset : {L"MOSSHARBOR_TEST_SYSTEM_FOLDER", L"MOSSHARBOR_TEST_FAIL",
-                                     L"MOSSHARBOR_TEST_CLOUD_FOLDERS"}) {
-            SetEnvironmentVariableW(unset, nullptr);
-        }
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", nullptr);
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLOUD_FOLDERS", nullptr);
     }
     ~UpdaterRun() {
         Release();
@@ -113,9 +112,9 @@ struct UpdaterRun {
         EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, MAKELPARAM(frame.left + 9, frame.top + 99)),
                   HTCAPTION)
             << "not moved by dragging";
+        // Its own taskbar button and Alt+Tab entry.
         EXPECT_EQ(GetWindowLongW(window, GWL_EXSTYLE) & (WS_EX_APPWINDOW | WS_EX_TOOLWINDOW),
-                  WS_EX_APPWINDOW)
-            << "no taskbar button or Alt+Tab entry of its own";
+                  WS_EX_APPWINDOW);
         const std::wstring held = folder / L"progress.log.held";
         ASSERT_TRUE(holdAt.empty() || WaitUntil([&] { return PathExists(held); }, 30000));
     }

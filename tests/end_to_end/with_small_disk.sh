@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs a command with a 2 MB disk mounted at the update folder of an installation in DIR, whose
 # Windows path it exports as MOSSHARBOR_TEST_SMALL_DISK. What an earlier run put aside there holds
-# a directory link to DIR/library, which only the host can make: Wine's own links are stubs. Mounting needs root; without it the command runs alone and the test that needs the
-# disk skips itself.
+# a directory link to DIR/library, which only the host can make: Wine's own links are stubs.
+# Mounting needs root; without it the command runs alone and the test that needs the disk skips
+# itself.
 # Usage: with_small_disk.sh DIR COMMAND...
 dir=$1 mountpoint=$1/install/update
 shift

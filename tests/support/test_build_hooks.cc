@@ -182,10 +182,10 @@ BOOL WINAPI CloudFindNext(HANDLE search, LPWIN32_FIND_DATAW found) {
 // So do the pauses between attempts at a held file; their nominal sum goes to "<log>.paused", so
 // that a test can hold thirty files and still tell each walk's budget.
 DWORD WINAPI ShortenedPause(DWORD ms, BOOL alertable) {
+    static const std::wstring sum = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG") + L".paused";
     static DWORD pausedMs = 0;
     pausedMs += ms;
-    if (FILE* file =
-            _wfopen((Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG") + L".paused").c_str(), L"w")) {
+    if (FILE* file = _wfopen(sum.c_str(), L"w")) {
         fprintf(file, "%lu", pausedMs);
         fclose(file);
     }
