@@ -115,8 +115,8 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     SetProgress(progress, 2);
     WaitForClient(job->clientPid);
     SetProgress(progress, 8);
-    if (!MayChangeInstallation(paths)) {
-        return Fail(std::move(job), progress, kWritesRefusedFailure);
+    if (const wchar_t* refused = WriteCheckFailure(paths)) {
+        return Fail(std::move(job), progress, refused);
     }
 
     const ExtractionOutcome extraction = RunExtractionStage(job->archivePath, paths, progress);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/unique_handle.h"
+#include "update/extraction_stage.h"
 #include "update/settings.h"
 
 namespace {
@@ -19,21 +20,22 @@ bool CreateProbe(const std::wstring& path) {
 
 }  // namespace
 
-bool MayChangeFolder(const std::wstring& folder) {
+DWORD TryChangingFolder(const std::wstring& folder) {
     const std::wstring probe = folder + kProbeName;
     const std::wstring replacement = probe + L".new";
     const bool allowed =
         CreateProbe(probe) && CreateProbe(replacement) &&
         MoveFileExW(replacement.c_str(), probe.c_str(), MOVEFILE_REPLACE_EXISTING) &&
         DeleteFileW(probe.c_str());
+    const DWORD error = allowed ? ERROR_SUCCESS : GetLastError();
     if (!allowed) {
         DeleteFileW(replacement.c_str());
         DeleteFileW(probe.c_str());
     }
-    return allowed;
+    return error;
 }
 
-bool MayChangeInstallation(const WorkingPaths& paths) {
+const wchar_t* WriteCheckFailure(const WorkingPaths& paths) {
     std::vector<std::wstring> folders = {paths.installDir, paths.updateDir};
     for (const wchar_t* relative : kPreservedDirectories) {
         folders.push_back(paths.installDir + L"\\" + relative);
@@ -42,9 +44,13 @@ bool MayChangeInstallation(const WorkingPaths& paths) {
         const DWORD attributes = GetFileAttributesW(folder.c_str());
         const bool exists =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        if (exists && !MayChangeFolder(folder)) {
-            return false;
+        const DWORD error = exists ? TryChangingFolder(folder) : ERROR_SUCCESS;
+        if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+            return kDiskFullFailure;
+        }
+        if (error != ERROR_SUCCESS) {
+            return kWritesRefusedFailure;
         }
     }
-    return true;
+    return nullptr;
 }

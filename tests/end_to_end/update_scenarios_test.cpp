@@ -16,6 +16,7 @@ constexpr DWORD kUpdateTimeoutMs = 60000;
 constexpr size_t npos = std::wstring::npos;
 constexpr wchar_t kExtractionFailure[] = L"Extraction failed. The archive may be corrupted.";
 constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
+constexpr wchar_t kDiskFull[] = L"Not enough disk space to unpack the update.";
 constexpr wchar_t kHelper[] = L"bin\\crash_reporter.exe";  // a program the game left running
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
@@ -313,6 +314,7 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         {"Windows refuses changes in the game folder",
          L"Windows refused access to the game folder. Nothing was changed.",
          L"MoveFileExW 5 0 Norvane\\"},
+        {"a disk too full for an empty file", kDiskFull, L"CreateFileW 112 0 Norvane\\"},
         {"an earlier extraction held",
          L"A file of an earlier update is in use. Restart and try again.", nullptr, nullptr,
          [](UpdaterRun& run) {
@@ -493,8 +495,8 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
     // Packed, the second update fits on the disk many times over; unpacked, neither does. The
     // third fits, but the backup of the player's audio would not.
     const std::tuple<const wchar_t*, bool, const wchar_t*> cases[] = {
-        {L"-c", true, L"Not enough disk space to unpack the update."},
-        {L"-cz", true, L"Not enough disk space to unpack the update."},
+        {L"-c", true, kDiskFull},
+        {L"-cz", true, kDiskFull},
         {L"-c", false, L"Not enough disk space to back up settings: 2 MB more needed."}};
     for (const auto& [format, largeUpdate, message] : cases) {
         SCOPED_TRACE(testing::Message() << "tar.exe " << format << " large update " << largeUpdate);
