@@ -2,6 +2,7 @@
 // state the player sees, every pixel that is not part of a glyph is checked.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <tuple>
 
 #include "display/progress_colors.h"
@@ -22,11 +23,12 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
     // Literal geometry, so that a wrong layout cannot carry the expected frame along with it.
     constexpr LONG kWidth = 480, kHeight = 215;
     constexpr RECT kBar{40, 110, 400, 134};
-    // Waiting for the client, half way, failed: the percentage, whether it failed, the length of
-    // the bar's fill and the colours its gradient runs from and to.
+    // Waiting for the client, half way, done, failed: the percentage, whether it failed, the length
+    // of the bar's fill and the colours its gradient runs from and to.
     const std::tuple<int, bool, int, COLORREF, COLORREF> states[] = {
         {2, false, 7, kStart, RGB(107, 187, 69)},
         {50, false, 180, kStart, RGB(167, 135, 57)},
+        {100, false, 360, kStart, RGB(230, 80, 45)},
         {30, true, 108, kRed, kRed}};
     ProgressState& progress = Progress();
     InitializeCriticalSection(&progress.lock);
@@ -42,6 +44,7 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
     // label's pixel has no channel above the text's level nor below the background's, whose
     // unsigned level wraps around to a huge one.
     const auto level = [](COLORREF color, int shift) { return (color >> shift & 0xFF) - 22u; };
+    LONG lastInkEnd = 0;
     for (const auto& [percent, failed, fill, from, to] : states) {
         SCOPED_TRACE(testing::Message() << percent << "% failed " << failed);
         // The percentage last: its change alone must bring the repaint.
@@ -60,6 +63,7 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
             {failed ? RECT{40, 193, 440, 211} : RECT{}, kGrey}};
         // One bit per label whose text colour was seen.
         int seen = failed ? 0 : 8, firstWrong = -1;
+        LONG inkEnd = 0;  // the percentage's last column that is not background
         for (LONG i = 0; i < kWidth * kHeight; ++i) {
             const LONG x = i % kWidth, y = i / kWidth, column = x - kBar.left;
             const COLORREF shown = _byteswap_ulong(pixels[i]) >> 8;
@@ -72,6 +76,7 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
                 if (PtInRect(&labels[l].first, {x, y})) {
                     const COLORREF text = labels[l].second;
                     seen |= (shown == text) << l;
+                    inkEnd = l == 1 && shown != RGB(22, 22, 22) ? std::max(inkEnd, x) : inkEnd;
                     ok = level(shown, 0) <= level(text, 0) && level(shown, 8) <= level(text, 8) &&
                          level(shown, 16) <= level(text, 16);
                 }
@@ -83,6 +88,9 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
         // against a literal is what catches a fault in it.
         EXPECT_EQ(_byteswap_ulong(pixels[110 * kWidth + 39 + fill]) >> 8, to);
         EXPECT_EQ(seen, 15) << "labels with text";
+        // Each percentage is a character longer than the one before: a cut "%" would show.
+        EXPECT_TRUE(failed || inkEnd > lastInkEnd) << "the percentage ends at x " << inkEnd;
+        lastInkEnd = inkEnd;
     }
     ReleaseDC(window, dc);
     DestroyWindow(window);

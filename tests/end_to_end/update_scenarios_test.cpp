@@ -28,8 +28,9 @@ std::wstring ReadWideFile(const std::wstring& path) {
 
 // As a running game holds a file, or with FILE_SHARE_DELETE as a scanner glances at one; a folder
 // too.
-UniqueFileHandle HoldFileOpen(const std::wstring& path, DWORD sharing = 0) {
-    return UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING,
+UniqueFileHandle HoldFileOpen(const std::wstring& path, DWORD sharing = 0,
+                              DWORD access = GENERIC_READ) {
+    return UniqueFileHandle(CreateFileW(path.c_str(), access, sharing, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
@@ -308,6 +309,11 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
          L"MoveFileW 5 0 backup_0", nullptr,
          [](UpdaterRun& run) { WriteTextFile(run.In(L"update\\backup_0\\data\\x.ogg"), ""); }},
         {"the archive cannot be opened", kExtractionFailure, L"CreateFileW 5 0 update 1.2.tar"},
+        {"the download still being written", kExtractionFailure, nullptr, nullptr,
+         [](UpdaterRun& run) {
+             ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c"));
+             run.held = HoldFileOpen(run.archive, FILE_SHARE_READ, GENERIC_WRITE);
+         }},
         {"no pipe for the tool's output", kExtractionFailure, L"CreatePipe 8 0"},
         {"the tool cannot start", L"Windows could not start tar.exe to unpack the update.",
          L"CreateProcessW 2 0"},
@@ -356,21 +362,24 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
     }
 }
 
-// Thirty game files held through the install, one deeper than the others, and a player's file
-// held while it is put back: the update is not recorded, and the backups keep the player's copies.
-// The install's walk waits 20 s in all for its held files, the restore's 2 s for its one.
+// Thirty game files held through the install, one deeper than the others, a player's file held
+// while it is put back, and the per-user folder refusing the launcher settings: the update is not
+// recorded, and the backups keep the player's copies. The install's walk waits 20 s in all for its
+// held files, the restore's 2 s for its one.
 TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBackups) {
     UpdaterRun run;
     WriteTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg"), "interrupted");
     std::vector<UniqueFileHandle> held;
-    for (int i = 0; i < 29; ++i) {
-        const std::wstring file = i ? L"bin\\held " + std::to_wstring(i) : L"bin\\clïent.dll";
+    for (int i = 0; i < 30; ++i) {
+        const std::wstring file = i == 29 ? L"bin\\tools\\patch.dll"
+                                  : i     ? L"bin\\held " + std::to_wstring(i)
+                                          : L"bin\\clïent.dll";
         WriteTextFile(run.release + file, "new dll");
         WriteTextFile(run.In(file), "old dll");
         held.push_back(HoldFileOpen(run.In(file)));
     }
-    WriteTextFile(run.In(L"bin\\tools\\patch.dll"), "old patch");
-    held.push_back(HoldFileOpen(run.In(L"bin\\tools\\patch.dll")));
+    // The second copy of the settings is the migration's, after the backup's.
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 2 norvane_launcher.cfg");
     run.Start(1234, L"Restoring settings...");
     held.push_back(HoldFileOpen(run.In(L"data\\audio\\music.ogg")));
     run.Release();
@@ -378,22 +387,24 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     EXPECT_EQ(ReadTextFile(run.Log() + L".paused"), "22000");
     held.clear();
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\clïent.dll")), "old dll");
-    EXPECT_EQ(ReadTextFile(run.In(L"bin\\tools\\patch.dll")), "old patch");
+    EXPECT_EQ(ReadTextFile(run.In(L"bin\\tools\\patch.dll")), "old dll");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\extract\\Norvane 1.2\\bin\\clïent.dll")), "new dll");
     EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\data\\audio\\music.ogg")), "player music");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg")), "interrupted");
 
     // The player changes another file of the folder the kept backup is for; the next update puts
-    // back only what that backup had to keep. The roaming folder is offline by then: the launcher
-    // settings wait in the backup for a later run to migrate.
+    // back only what that backup had to keep. The roaming folder is offline by then: the player's
+    // launcher settings still wait in the backup for a later run to migrate.
     run.playerOnly = "changed since";
     WriteTextFile(run.In(L"data\\audio\\mine.ogg"), run.playerOnly);
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", nullptr);
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
+    run.roamingConfig = "<missing>";
     run.Start(1234);
     EXPECT_TRUE(run.Succeeded());
     run.ExpectUpdated(false);
-    EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\norvane_launcher.cfg")), "shipped config");
+    EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\norvane_launcher.cfg")), "player config");
 }
 
 // The updater runs from the installation and the update ships a new one, and a helper the game

@@ -221,26 +221,18 @@ void PatchImports(const Wrapper* wrappers, size_t count) {
 #define RULED(name, slot, ...) WRAPPED(name, (&Strict<decltype(&name), slot, ##__VA_ARGS__>::Call))
 bool InstallHooks() {
     Progress().observer = OnRepaintRequest;
-    const Wrapper wrappers[] = {WRAPPED(GetSystemDirectoryW, &TestSystemDirectory),
-                                RULED(CreateFileW, 1),
-                                RULED(CreateDirectoryW, 2, 248),
-                                RULED(CopyFileW, 3, MAX_PATH, true),
-                                RULED(MoveFileExW, 4, MAX_PATH, true),
-                                RULED(MoveFileW, 5),
-                                RULED(DeleteFileW, 6),
-                                RULED(RemoveDirectoryW, 7),
-                                WRAPPED(GetFileAttributesW, &CloudAttributes),
-                                RULED(GetFileAttributesExW, 9),
-                                RULED(SetFileAttributesW, 10),
-                                WRAPPED(FindFirstFileW, &CloudFindFirst),
-                                RULED(GetDiskFreeSpaceExW, 12),
-                                RULED(CreatePipe, 13),
-                                RULED(CreateProcessW, 14),
-                                RULED(GetExitCodeProcess, 15),
-                                RULED(CreateThread, 16, MAX_PATH, false, true),
-                                WRAPPED(WaitForSingleObject, &ShortenedWait),
-                                WRAPPED(FindNextFileW, &CloudFindNext),
-                                WRAPPED(SleepEx, &ShortenedPause)};
+    // clang-format off
+    const Wrapper wrappers[] = {
+        WRAPPED(GetSystemDirectoryW, &TestSystemDirectory), RULED(CreateFileW, 1),
+        RULED(CreateDirectoryW, 2, 248), RULED(CopyFileW, 3, MAX_PATH, true),
+        RULED(MoveFileExW, 4, MAX_PATH, true), RULED(MoveFileW, 5), RULED(DeleteFileW, 6),
+        RULED(RemoveDirectoryW, 7), WRAPPED(GetFileAttributesW, &CloudAttributes),
+        RULED(GetFileAttributesExW, 9), RULED(SetFileAttributesW, 10),
+        WRAPPED(FindFirstFileW, &CloudFindFirst), RULED(GetDiskFreeSpaceExW, 12),
+        RULED(CreatePipe, 13), RULED(CreateProcessW, 14), RULED(GetExitCodeProcess, 15),
+        RULED(CreateThread, 16, MAX_PATH, false, true), WRAPPED(WaitForSingleObject, &ShortenedWait),
+        WRAPPED(FindNextFileW, &CloudFindNext), WRAPPED(SleepEx, &ShortenedPause)};
+    // clang-format on
     // On Windows the system keeps the file rules itself.
     strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
     PatchImports(wrappers, sizeof(wrappers) / sizeof(*wrappers));

@@ -1,30 +1,64 @@
-// The paths every file operation goes through, and the root the install walks, as values: a share
-// and a mistyped folder are not at hand for an end-to-end run.
+// Every path the file operations form and every number the update computes or obeys, as values at
+// their edges: a share and a mistyped folder are not at hand for an end-to-end run, and an
+// off-by-one hides at a band's first and last value and one past it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "tools/archive_tool.h"
+#include "tools/directory_tree.h"
+#include "tools/held_file_retry.h"
 #include "update/extraction_stage.h"
+#include "update/install_progress.h"
+#include "update/settings.h"
 #include "update/working_paths.h"
 
 namespace {
 
-TEST(Paths, FullPathsTakeTheExtendedFormWithSingleBackslashes) {
-    EXPECT_EQ(ExtendedLengthPath(L"C:\\Games\\\\Norvane\\"), L"\\\\?\\C:\\Games\\Norvane");
-    EXPECT_EQ(ExtendedLengthPath(L"\\\\server\\share\\Norvane"),
-              L"\\\\?\\UNC\\server\\share\\Norvane");
-    EXPECT_EQ(ExtendedLengthPath(L"\\\\?\\D:\\Norvane"), L"\\\\?\\D:\\Norvane");
-    const WorkingPaths paths = FormWorkingPaths(L"C:\\N", -1);
-    EXPECT_EQ(paths.backupDir, L"\\\\?\\C:\\N\\update\\backup_4294967295");
-    EXPECT_EQ(paths.toolDirectory, L"C:\\N\\update\\extract");
-}
-
-TEST(Paths, OnlyTheExtractionFolderOrAFolderDirectlyBelowItIsInstalled) {
+// Full paths take the extended form with single backslashes; only the extraction folder or a
+// folder directly below it is installed. The bands' documented examples: of 200 files the first
+// shows 55 %, the 100th 72 %, the 200th and a 201st 90 %. Pauses double from 50 ms to 1.6 s until
+// 2 s for one file or 20 s for a walk are used up. Exactly the room needed is room enough; a byte
+// short asks for a whole megabyte more. Files and hard links are listed files; folders, links and
+// the tool's warnings are not.
+TEST(Values, PathsBandsBudgetsSizesAndMessagesAtTheirEdges) {
     const std::wstring extract = L"\\\\?\\C:\\N\\update\\extract";
-    EXPECT_TRUE(IsInstallableRoot(extract, extract));
-    EXPECT_TRUE(IsInstallableRoot(extract + L"\\Norvane 1.2", extract));
-    for (const std::wstring& wrong : {std::wstring(), extract.substr(0, 10), extract + L"ed",
-                                      extract + L"\\", extract + L"\\a\\b"}) {
-        EXPECT_FALSE(IsInstallableRoot(wrong, extract)) << wrong;
-    }
+    const WorkingPaths paths = FormWorkingPaths(L"C:\\N", -1);
+    constexpr ULONGLONG kMegabyte = 1 << 20;
+    const auto more = [](const std::wstring& text) { return text.substr(43, 5); };
+    // clang-format off
+    const bool rows[] = {
+        ExtendedLengthPath(L"C:\\Games\\\\Norvane\\") == L"\\\\?\\C:\\Games\\Norvane",
+        ExtendedLengthPath(L"\\\\server\\share\\N") == L"\\\\?\\UNC\\server\\share\\N",
+        ExtendedLengthPath(L"\\\\?\\D:\\N") == L"\\\\?\\D:\\N",
+        paths.backupDir == L"\\\\?\\C:\\N\\update\\backup_4294967295",
+        paths.toolDirectory == L"C:\\N\\update\\extract",
+        IsInstallableRoot(extract, extract), IsInstallableRoot(extract + L"\\Norvane 1.2", extract),
+        !IsInstallableRoot(L"", extract), !IsInstallableRoot(extract.substr(0, 10), extract),
+        !IsInstallableRoot(extract + L"ed", extract), !IsInstallableRoot(extract + L"\\", extract),
+        !IsInstallableRoot(extract + L"\\a\\b", extract),
+        InstallPercent(1, 200) == 55, InstallPercent(100, 200) == 72, InstallPercent(200, 200) == 90,
+        InstallPercent(201, 200) == 90, InstallPercent(1, 1) == 90, InstallPercent(1, 0) == 90,
+        ExtractionPercent(0, 7) == 10, ExtractionPercent(1, 7) == 15, ExtractionPercent(7, 7) == 50,
+        ExtractionPercent(8, 7) == 50, ExtractionPercent(1, 0) == 50,
+        NextRetryPause(0, 0, 0) == 0, NextRetryPause(1, 0, 0) == 50, NextRetryPause(6, 0, 0) == 1600,
+        NextRetryPause(7, 0, 0) == 1600, NextRetryPause(5, 1999, 0) == 1,
+        NextRetryPause(5, 2000, 0) == 0, NextRetryPause(5, 0, 19999) == 1,
+        NextRetryPause(5, 0, 20000) == 0,
+        SpaceTaken(0) == 0, SpaceTaken(1) == 4096, SpaceTaken(4096) == 4096, SpaceTaken(4097) == 8192,
+        BackupSpaceFailure(kMegabyte, kMegabyte).empty(),
+        more(BackupSpaceFailure(kMegabyte + 1, 1)) == L"1 MB ",
+        more(BackupSpaceFailure(kMegabyte + 1, 0)) == L"2 MB ",
+        ExtractionFailureMessage(true, 99, 100) == kDiskFullFailure,
+        ExtractionFailureMessage(true, 100, 100) == kExtractionFailure,
+        ExtractionFailureMessage(false, 0, 100) == kExtractionFailure,
+        IsListedFile(L"-rw-r--r--"), IsListedFile(L"hrw-r--r--  0 0 0 0 b link to a"),
+        !IsListedFile(L"-rw-r--r-"), !IsListedFile(L"drwxr-xr-x  0 0 0 0 c/"),
+        !IsListedFile(L"lrwxrwxrwx  0 0 0 0 d -> a"), !IsListedFile(L"tar.exe: Damaged tar archive")};
+    // clang-format on
+    // Each row must hold; a failure names the first that does not.
+    EXPECT_EQ(std::find(std::begin(rows), std::end(rows), false) - std::begin(rows),
+              std::ssize(rows));
 }
 
 }  // namespace
