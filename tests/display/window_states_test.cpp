@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <tuple>
+#include <utility>
 
 #include "display/progress_colors.h"
 #include "display/progress_state.h"
@@ -44,7 +45,7 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
     // label's pixel has no channel above the text's level nor below the background's, whose
     // unsigned level wraps around to a huge one.
     const auto level = [](COLORREF color, int shift) { return (color >> shift & 0xFF) - 22u; };
-    LONG lastInkEnd = 0;
+    int lastInkEnd = 0;
     for (const auto& [percent, failed, fill, from, to] : states) {
         SCOPED_TRACE(testing::Message() << percent << "% failed " << failed);
         // The percentage last: its change alone must bring the repaint.
@@ -62,8 +63,8 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
             {{40, 144, 440, 170}, failed ? kRed : kGrey},
             {failed ? RECT{40, 193, 440, 211} : RECT{}, kGrey}};
         // One bit per label whose text colour was seen.
-        int seen = failed ? 0 : 8, firstWrong = -1;
-        LONG inkEnd = 0;  // the percentage's last column that is not background
+        // inkEnd: the percentage's last column that is not background.
+        int seen = failed ? 0 : 8, firstWrong = -1, inkEnd = 0;
         for (LONG i = 0; i < kWidth * kHeight; ++i) {
             const LONG x = i % kWidth, y = i / kWidth, column = x - kBar.left;
             const COLORREF shown = _byteswap_ulong(pixels[i]) >> 8;
@@ -76,7 +77,7 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
                 if (PtInRect(&labels[l].first, {x, y})) {
                     const COLORREF text = labels[l].second;
                     seen |= (shown == text) << l;
-                    inkEnd = l == 1 && shown != RGB(22, 22, 22) ? std::max(inkEnd, x) : inkEnd;
+                    inkEnd = l == 1 && shown != RGB(22, 22, 22) ? std::max<int>(inkEnd, x) : inkEnd;
                     ok = level(shown, 0) <= level(text, 0) && level(shown, 8) <= level(text, 8) &&
                          level(shown, 16) <= level(text, 16);
                 }
@@ -89,8 +90,7 @@ TEST(ProgressWindow, EachStateIsDrawnInItsColours) {
         EXPECT_EQ(_byteswap_ulong(pixels[110 * kWidth + 39 + fill]) >> 8, to);
         EXPECT_EQ(seen, 15) << "labels with text";
         // Each percentage is a character longer than the one before: a cut "%" would show.
-        EXPECT_TRUE(failed || inkEnd > lastInkEnd) << "the percentage ends at x " << inkEnd;
-        lastInkEnd = inkEnd;
+        EXPECT_TRUE(failed || inkEnd > std::exchange(lastInkEnd, inkEnd)) << "ends at x " << inkEnd;
     }
     ReleaseDC(window, dc);
     DestroyWindow(window);

@@ -99,6 +99,25 @@ bool Names(const wchar_t* path, const std::wstring& part) {
     return path != nullptr && wcsstr(path, part.c_str()) != nullptr;
 }
 
+// MOSSHARBOR_TEST_CLOUD_FOLDERS: the game lies in a cloud-synced tree (OneDrive's Files
+// On-Demand), where Windows reports every folder as a reparse point with a cloud-file tag.
+const bool cloudFolders = !Variable(L"MOSSHARBOR_TEST_CLOUD_FOLDERS").empty();
+bool IsPlainFolder(DWORD attributes) {
+    return cloudFolders && attributes != INVALID_FILE_ATTRIBUTES &&
+           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+               FILE_ATTRIBUTE_DIRECTORY;
+}
+// The listing calls' found entry, among all the wrapped calls' arguments; what a failed listing
+// leaves is never read.
+template <typename T>
+void ListAsCloudFolder(T) {}
+void ListAsCloudFolder(WIN32_FIND_DATAW* found) {
+    if (IsPlainFolder(found->dwFileAttributes)) {
+        found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        found->dwReserved0 = IO_REPARSE_TAG_CLOUD_6;
+    }
+}
+
 // Slot: where the original is kept. Limit: the path length refused. Replaces: the second argument
 // names a file the call replaces. Null: the call fails with a null handle.
 template <typename Function, int Slot, size_t Limit = MAX_PATH, bool Replaces = false,
@@ -128,7 +147,9 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
             error = injection.error;
         }
         if (error == ERROR_SUCCESS) {
-            return reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
+            const R result = reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
+            (ListAsCloudFolder(arguments), ...);
+            return result;
         }
         SetLastError(error);
         // FALSE, a null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
@@ -150,33 +171,9 @@ DWORD WINAPI ShortenedWait(HANDLE handle, DWORD ms) {
         handle, ms == INFINITE ? INFINITE : ms / 1000);
 }
 
-// MOSSHARBOR_TEST_CLOUD_FOLDERS: the game lies in a cloud-synced tree (OneDrive's Files
-// On-Demand), where Windows reports every folder as a reparse point with a cloud-file tag.
-const bool cloudFolders = !Variable(L"MOSSHARBOR_TEST_CLOUD_FOLDERS").empty();
-bool IsPlainFolder(DWORD attributes) {
-    return cloudFolders && attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
-               FILE_ATTRIBUTE_DIRECTORY;
-}
-void ListAsCloudFolder(WIN32_FIND_DATAW* found) {  // what a failed listing leaves is never read
-    if (IsPlainFolder(found->dwFileAttributes)) {
-        found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-        found->dwReserved0 = IO_REPARSE_TAG_CLOUD_6;
-    }
-}
 DWORD WINAPI CloudAttributes(LPCWSTR path) {
     const DWORD attributes = Strict<decltype(&GetFileAttributesW), 8>::Call(path);
     return IsPlainFolder(attributes) ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
-}
-HANDLE WINAPI CloudFindFirst(LPCWSTR pattern, LPWIN32_FIND_DATAW found) {
-    const HANDLE search = Strict<decltype(&FindFirstFileW), 11>::Call(pattern, found);
-    ListAsCloudFolder(found);
-    return search;
-}
-BOOL WINAPI CloudFindNext(HANDLE search, LPWIN32_FIND_DATAW found) {
-    const BOOL next = reinterpret_cast<decltype(&FindNextFileW)>(originals[18])(search, found);
-    ListAsCloudFolder(found);
-    return next;
 }
 
 // So do the pauses between attempts at a held file; their nominal sum goes to "<log>.paused", so
@@ -228,10 +225,10 @@ bool InstallHooks() {
         RULED(MoveFileExW, 4, MAX_PATH, true), RULED(MoveFileW, 5), RULED(DeleteFileW, 6),
         RULED(RemoveDirectoryW, 7), WRAPPED(GetFileAttributesW, &CloudAttributes),
         RULED(GetFileAttributesExW, 9), RULED(SetFileAttributesW, 10),
-        WRAPPED(FindFirstFileW, &CloudFindFirst), RULED(GetDiskFreeSpaceExW, 12),
+        RULED(FindFirstFileW, 11), RULED(GetDiskFreeSpaceExW, 12),
         RULED(CreatePipe, 13), RULED(CreateProcessW, 14), RULED(GetExitCodeProcess, 15),
         RULED(CreateThread, 16, MAX_PATH, false, true), WRAPPED(WaitForSingleObject, &ShortenedWait),
-        WRAPPED(FindNextFileW, &CloudFindNext), WRAPPED(SleepEx, &ShortenedPause)};
+        RULED(FindNextFileW, 18), WRAPPED(SleepEx, &ShortenedPause)};
     // clang-format on
     // On Windows the system keeps the file rules itself.
     strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;

@@ -23,38 +23,34 @@ namespace {
 // the tool's warnings are not.
 TEST(Values, PathsBandsBudgetsSizesAndMessagesAtTheirEdges) {
     const std::wstring extract = L"\\\\?\\C:\\N\\update\\extract";
-    const WorkingPaths paths = FormWorkingPaths(L"C:\\N", -1);
-    constexpr ULONGLONG kMegabyte = 1 << 20;
-    const auto more = [](const std::wstring& text) { return text.substr(43, 5); };
+    const auto root = [&](const std::wstring& path) { return IsInstallableRoot(path, extract); };
     // clang-format off
     const bool rows[] = {
         ExtendedLengthPath(L"C:\\Games\\\\Norvane\\") == L"\\\\?\\C:\\Games\\Norvane",
         ExtendedLengthPath(L"\\\\server\\share\\N") == L"\\\\?\\UNC\\server\\share\\N",
         ExtendedLengthPath(L"\\\\?\\D:\\N") == L"\\\\?\\D:\\N",
-        paths.backupDir == L"\\\\?\\C:\\N\\update\\backup_4294967295",
-        paths.toolDirectory == L"C:\\N\\update\\extract",
-        IsInstallableRoot(extract, extract), IsInstallableRoot(extract + L"\\Norvane 1.2", extract),
-        !IsInstallableRoot(L"", extract), !IsInstallableRoot(extract.substr(0, 10), extract),
-        !IsInstallableRoot(extract + L"ed", extract), !IsInstallableRoot(extract + L"\\", extract),
-        !IsInstallableRoot(extract + L"\\a\\b", extract),
-        InstallPercent(1, 200) == 55, InstallPercent(100, 200) == 72, InstallPercent(200, 200) == 90,
-        InstallPercent(201, 200) == 90, InstallPercent(1, 1) == 90, InstallPercent(1, 0) == 90,
-        ExtractionPercent(0, 7) == 10, ExtractionPercent(1, 7) == 15, ExtractionPercent(7, 7) == 50,
-        ExtractionPercent(8, 7) == 50, ExtractionPercent(1, 0) == 50,
-        NextRetryPause(0, 0, 0) == 0, NextRetryPause(1, 0, 0) == 50, NextRetryPause(6, 0, 0) == 1600,
-        NextRetryPause(7, 0, 0) == 1600, NextRetryPause(5, 1999, 0) == 1,
-        NextRetryPause(5, 2000, 0) == 0, NextRetryPause(5, 0, 19999) == 1,
-        NextRetryPause(5, 0, 20000) == 0,
-        SpaceTaken(0) == 0, SpaceTaken(1) == 4096, SpaceTaken(4096) == 4096, SpaceTaken(4097) == 8192,
-        BackupSpaceFailure(kMegabyte, kMegabyte).empty(),
-        more(BackupSpaceFailure(kMegabyte + 1, 1)) == L"1 MB ",
-        more(BackupSpaceFailure(kMegabyte + 1, 0)) == L"2 MB ",
+        FormWorkingPaths(L"C:\\N", -1).backupDir == L"\\\\?\\C:\\N\\update\\backup_4294967295",
+        FormWorkingPaths(L"C:\\N", -1).toolDirectory == L"C:\\N\\update\\extract", root(extract),
+        root(extract + L"\\Norvane 1.2"), !root(L""), !root(extract.substr(0, 10)),
+        !root(extract + L"ed"), !root(extract + L"\\"), !root(extract + L"\\a\\b"),
+        InstallPercent(1, 200) == 55, InstallPercent(100, 200) == 72,
+        InstallPercent(200, 200) == 90, InstallPercent(201, 200) == 90, InstallPercent(1, 1) == 90,
+        InstallPercent(1, 0) == 90, ExtractionPercent(0, 7) == 10, ExtractionPercent(1, 7) == 15,
+        ExtractionPercent(7, 7) == 50, ExtractionPercent(8, 7) == 50, ExtractionPercent(1, 0) == 50,
+        NextRetryPause(0, 0, 0) == 0, NextRetryPause(1, 0, 0) == 50,
+        NextRetryPause(6, 0, 0) == 1600, NextRetryPause(7, 0, 0) == 1600,
+        NextRetryPause(5, 1999, 0) == 1, NextRetryPause(5, 2000, 0) == 0,
+        NextRetryPause(5, 0, 19999) == 1, NextRetryPause(5, 0, 20000) == 0, SpaceTaken(0) == 0,
+        SpaceTaken(1) == 4096, SpaceTaken(4096) == 4096, SpaceTaken(4097) == 8192,
+        BackupSpaceFailure(1 << 20, 1 << 20).empty(),
+        BackupSpaceFailure((1 << 20) + 1, 1).substr(43, 3) == L"1 M",
+        BackupSpaceFailure((1 << 20) + 1, 0).substr(43, 3) == L"2 M",
         ExtractionFailureMessage(true, 99, 100) == kDiskFullFailure,
         ExtractionFailureMessage(true, 100, 100) == kExtractionFailure,
-        ExtractionFailureMessage(false, 0, 100) == kExtractionFailure,
-        IsListedFile(L"-rw-r--r--"), IsListedFile(L"hrw-r--r--  0 0 0 0 b link to a"),
-        !IsListedFile(L"-rw-r--r-"), !IsListedFile(L"drwxr-xr-x  0 0 0 0 c/"),
-        !IsListedFile(L"lrwxrwxrwx  0 0 0 0 d -> a"), !IsListedFile(L"tar.exe: Damaged tar archive")};
+        ExtractionFailureMessage(false, 0, 100) == kExtractionFailure, IsListedFile(L"-rw-r--r--"),
+        !IsListedFile(L"-rw-r--r-"), IsListedFile(L"hrwxr-xr-x b link"),
+        !IsListedFile(L"drwxr-xr-x c/"), !IsListedFile(L"lrwxrwxrwx d"),
+        !IsListedFile(L"-- warning")};
     // clang-format on
     // Each row must hold; a failure names the first that does not.
     EXPECT_EQ(std::find(std::begin(rows), std::end(rows), false) - std::begin(rows),
