@@ -338,12 +338,13 @@ TEST(EndToEnd, AFlatSingleFileUpdateUsesTheToolBesideTheUpdaterAndKeepsTheVersio
     run.archive = run.folder / L"flat.tar";
     ASSERT_TRUE(MakeArchive(run.folder / L"release\\Norvane 1.2", run.archive, L"-c", L"game.dat"));
     fs::remove(run.In(L"update"));
+    SetFileAttributesW(run.In(L"game.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"SetFileAttributesW 5 0 game.dat");
     run.Start(0, L"Cleaning up...");
-    UniqueFileHandle glance =
-        HoldFileOpen(run.In(L"update\\backup_0\\data\\audio"), FILE_SHARE_DELETE);
+    run.held = HoldFileOpen(run.In(L"update\\backup_0\\data\\audio"), FILE_SHARE_DELETE);
     run.Release();
     Sleep(700);  // well inside the second the clean-up waits, not inside half of it
-    glance.Reset();
+    run.held.Reset();
     EXPECT_TRUE(run.Succeeded());
     EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "new game");
     EXPECT_EQ(ReadTextFile(run.In(L"norvane_version.txt")), "1.1");

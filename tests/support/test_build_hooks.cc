@@ -119,12 +119,11 @@ void ListAsCloudFolder(WIN32_FIND_DATAW* found) {
 }
 
 // Slot: where the original is kept. Limit: the path length refused. Replaces: the second argument
-// names a file the call replaces. Null: the call fails with a null handle.
-template <typename Function, int Slot, size_t Limit = MAX_PATH, bool Replaces = false,
-          bool Null = false>
+// names a file the call replaces.
+template <typename Function, int Slot, size_t Limit = MAX_PATH, bool Replaces = false>
 struct Strict;
-template <typename R, typename... A, int Slot, size_t Limit, bool Replaces, bool Null>
-struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
+template <typename R, typename... A, int Slot, size_t Limit, bool Replaces>
+struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
     static R WINAPI Call(A... arguments) {
         static Injection injection = ReadInjection();
         DWORD error =
@@ -152,8 +151,8 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces, Null> {
             return result;
         }
         SetLastError(error);
-        // FALSE, a null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
-        return std::is_same_v<R, BOOL> || Null ? R() : R(intptr_t(-1));
+        // FALSE, CreateThread's null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
+        return std::is_same_v<R, BOOL> || Slot == 16 ? R() : R(intptr_t(-1));
     }
 };
 
@@ -227,7 +226,7 @@ bool InstallHooks() {
         RULED(GetFileAttributesExW, 9), RULED(SetFileAttributesW, 10),
         RULED(FindFirstFileW, 11), RULED(GetDiskFreeSpaceExW, 12),
         RULED(CreatePipe, 13), RULED(CreateProcessW, 14), RULED(GetExitCodeProcess, 15),
-        RULED(CreateThread, 16, MAX_PATH, false, true), WRAPPED(WaitForSingleObject, &ShortenedWait),
+        RULED(CreateThread, 16), WRAPPED(WaitForSingleObject, &ShortenedWait),
         RULED(FindNextFileW, 18), WRAPPED(SleepEx, &ShortenedPause)};
     // clang-format on
     // On Windows the system keeps the file rules itself.
