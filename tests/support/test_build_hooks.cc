@@ -152,7 +152,9 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
         }
         SetLastError(error);
         // FALSE, CreateThread's null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
-        return std::is_same_v<R, BOOL> || Slot == 16 ? R() : R(intptr_t(-1));
+        return std::is_same_v<R, BOOL> || std::is_same_v<R(WINAPI*)(A...), decltype(&CreateThread)>
+                   ? R()
+                   : R(intptr_t(-1));
     }
 };
 
