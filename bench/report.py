@@ -52,7 +52,7 @@ def verdict(met):
 
 
 def seconds(ms):
-    return f"{ms / 1000:.2f} s"
+    return "–" if ms != ms else f"{ms / 1000:.2f} s"
 
 
 def megabytes(kb):
@@ -161,15 +161,16 @@ def main():
     for name in floors:
         ratio = updater_ms / floor_ms[name]
         goal = goals.get(name)
-        judged = "| |" if goal is None else f"| ≤ {goal} | {verdict(ratio <= goal)} |"
+        judged = "| | |" if goal is None else f"| ≤ {goal} | {verdict(ratio <= goal)} |"
         out.append(f"| Ratio updater / {lower(name)} | {ratio:.3f} {judged}")
-    out.append(f"| Same, less the updater's documented 0.8 s of pauses: / {floor_list} | "
+    out.append("| Same, less the updater's documented 0.8 s of pauses: ratios to the "
+               f"{floor_list} | "
                + " / ".join(f"{(updater_ms - DOCUMENTED_PAUSES_MS) / floor_ms[name]:.3f}"
                             for name in floors) + " | | |")
     tool_free = {name: outside_archive_tool(by[name]) for name in ["counting"] + floors}
     out.append("| Outside `tar.exe`'s listing and extraction: updater (counting build) / "
                f"{floor_list} | {' / '.join(seconds(ms) for ms in tool_free.values())} | | |")
-    out.append(f"| Same, ratios updater / {floor_list} | "
+    out.append(f"| Same, ratios updater to the {floor_list} | "
                + " / ".join(f"{tool_free['counting'] / tool_free[name]:.3f}" for name in floors)
                + " | | |")
     out.append(f"| CPU user + kernel: updater (counting build) / {floor_list} "
@@ -199,10 +200,13 @@ def main():
 
         wall = float(updater["wall_ms"])
         floor_walls = [float(run(name).get("wall_ms", "nan")) for name in floors]
+
+        def ratio(ms):
+            return "–" if ms != ms else f"{wall / ms:.3f}"
         counting, bare = run("counting"), run("bare")
         out.append(f"| {updater['round']} | {seconds(wall)} "
                    f"| {' | '.join(seconds(ms) for ms in floor_walls)} "
-                   f"| {' | '.join(f'{wall / ms:.3f}' for ms in floor_walls)} "
+                   f"| {' | '.join(ratio(ms) for ms in floor_walls)} "
                    f"| {seconds(float(counting.get('wall_ms', 'nan')))} "
                    f"| {counting.get('posts', '')} | {counting.get('paints', '')} "
                    f"| {megabytes(float(updater['peak_ws_kb']))} / "
