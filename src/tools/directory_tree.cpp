@@ -9,20 +9,11 @@
 
 namespace {
 
-// How each file reaches its place. A move with an `asideFolder` may rename a file it cannot
-// replace into that folder.
+// How each file reaches its place. A file it cannot replace may be renamed into `asideFolder`.
 struct Transfer {
-    bool move = false;
     std::wstring asideFolder;
+    DWORD flags = 0;
 };
-
-bool TransferFile(const Transfer& transfer, const std::wstring& from, DWORD attributes,
-                  const std::wstring& to, RetryBudget& budget) {
-    if (!transfer.move) {
-        return ReplaceByCopy(from, attributes, to, budget);
-    }
-    return ReplaceByMove(from, to, MOVEFILE_COPY_ALLOWED, transfer.asideFolder, budget);
-}
 
 // Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole walk.
 int TransferTree(const Transfer& transfer, const std::wstring& source,
@@ -35,7 +26,8 @@ int TransferTree(const Transfer& transfer, const std::wstring& source,
         if (entry.kind == EntryKind::kDirectory) {
             failed += TransferTree(transfer, from, to, onFile, budget);
         } else if (entry.kind == EntryKind::kFile) {
-            if (!TransferFile(transfer, from, entry.attributes, to, budget)) {
+            if (ReplaceByMove(from, to, transfer.flags, transfer.asideFolder, budget) !=
+                ERROR_SUCCESS) {
                 ++failed;
             }
             if (onFile) {
@@ -86,16 +78,11 @@ bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DWO
 
 }  // namespace
 
-int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile) {
-    RetryBudget budget;
-    return TransferTree(Transfer{}, source, destination, std::move(onFile), budget);
-}
-
 int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
-             const std::wstring& asideFolder) {
+             const std::wstring& asideFolder, DWORD extraFlags) {
     RetryBudget budget;
-    return TransferTree(Transfer{true, asideFolder}, source, destination, std::move(onFile),
-                        budget);
+    return TransferTree(Transfer{asideFolder, MOVEFILE_COPY_ALLOWED | extraFlags}, source,
+                        destination, std::move(onFile), budget);
 }
 
 int CountFiles(const std::wstring& directory) {
@@ -121,19 +108,6 @@ bool DeleteTree(const std::wstring& path) {
     return DeleteEntry(path, examined.kind, examined.attributes, waitedMs);
 }
 
-ULONGLONG SpaceTaken(ULONGLONG bytes) {
-    constexpr ULONGLONG kCluster = 4096;
-    return (bytes + kCluster - 1) / kCluster * kCluster;
-}
-
-ULONGLONG TreeSpace(const std::wstring& directory) {
-    ULONGLONG sum = 0;
-    ForEachEntry(directory, [&](const ListedEntry& entry) {
-        if (entry.kind == EntryKind::kDirectory) {
-            sum += TreeSpace(directory + L"\\" + entry.name);
-        } else if (entry.kind == EntryKind::kFile) {
-            sum += SpaceTaken(entry.bytes);
-        }
-    });
-    return sum;
+ULONGLONG SpaceTaken(ULONGLONG bytes, ULONGLONG clusterBytes) {
+    return (bytes + clusterBytes - 1) / clusterBytes * clusterBytes;
 }

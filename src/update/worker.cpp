@@ -6,6 +6,7 @@
 #include "tools/directory_tree.h"
 #include "tools/file_replacement.h"
 #include "tools/unique_handle.h"
+#include "tools/volume.h"
 #include "update/extraction_stage.h"
 #include "update/install_progress.h"
 #include "update/roaming_folder.h"
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
+constexpr wchar_t kBackupDiskFull[] = L"Not enough disk space to back up settings.";
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
 constexpr wchar_t kMissingFile[] =
@@ -36,8 +38,8 @@ struct InstallCount {
 };
 
 // Moves the update over the installation: the extracted files sit on the installation's own
-// volume, so each one is a rename rather than a second write of every byte. The player's
-// originals are safe in the backup by now.
+// volume, so each one is a rename rather than a second write of every byte. The player's files
+// that the update ships too are set aside in the backup by now.
 InstallCount InstallFiles(const std::wstring& extractionRoot, const WorkingPaths& paths,
                           ProgressState& progress) {
     const int total = CountFiles(extractionRoot);
@@ -48,7 +50,7 @@ InstallCount InstallFiles(const std::wstring& extractionRoot, const WorkingPaths
             ++count.tried;
             SetProgress(progress, InstallPercent(count.tried, total));
         },
-        paths.replacedDir);
+        paths.replacedDir, 0);
     return count;
 }
 
@@ -64,13 +66,15 @@ const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFil
 
 // The free space where the backup goes, against what it will take; empty when it fits or cannot
 // be measured.
-std::wstring BackupSpaceCheck(const WorkingPaths& paths) {
+std::wstring BackupSpaceCheck(const WorkingPaths& paths, const std::wstring& extractionRoot) {
     ULARGE_INTEGER freeBytes = {};
     // A share's name counts only with its trailing backslash.
     if (!GetDiskFreeSpaceExW((paths.updateDir + L"\\").c_str(), &freeBytes, nullptr, nullptr)) {
         return {};
     }
-    return BackupSpaceFailure(BackupSpaceNeeded(paths), freeBytes.QuadPart);
+    const ULONGLONG cluster = ExamineVolume(paths.toolDirectory).clusterBytes;
+    return BackupSpaceFailure(BackupSpaceNeeded(paths, extractionRoot, cluster),
+                              freeBytes.QuadPart);
 }
 
 // The launcher reads the current version file; only a complete install may advance it. It is
@@ -81,7 +85,7 @@ bool PromoteVersionFile(const WorkingPaths& paths) {
     }
     RetryBudget budget;
     return ReplaceByMove(paths.pendingVersionFile, paths.currentVersionFile, MOVEFILE_WRITE_THROUGH,
-                         {}, budget);
+                         {}, budget) == ERROR_SUCCESS;
 }
 
 void LaunchClient(const UpdateJob& job) {
@@ -140,14 +144,15 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
 
     SetStatus(progress, L"Backing up settings...");
     // Only the extraction has taken space so far; the backup must not be the one to fill the disk.
-    const std::wstring noSpace = BackupSpaceCheck(paths);
+    const std::wstring noSpace = BackupSpaceCheck(paths, extraction.extractionRoot);
     if (!noSpace.empty()) {
         DeleteTree(paths.extractionDir);
         return Fail(std::move(job), progress, noSpace.c_str());
     }
-    if (!BackupSettings(paths)) {
+    if (const DWORD error = BackupSettings(paths, extraction.extractionRoot)) {
         DeleteTree(paths.extractionDir);  // the next attempt unpacks anew: only space is kept
-        return Fail(std::move(job), progress, kBackupFailure);
+        const bool diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+        return Fail(std::move(job), progress, diskFull ? kBackupDiskFull : kBackupFailure);
     }
     SetProgress(progress, 55);
 

@@ -267,8 +267,8 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
          L"CreateDirectoryW 3 0"},
         {"a download cut to nothing", kExtractionFailure, nullptr, nullptr,
          [](UpdaterRun& run) { WriteTextFile(run.archive = run.folder / L"empty.tar", ""); }},
-        {"a player's file held", kBackupFailure, L"CopyFileW 32 0 music.ogg"},
-        {"the launcher settings held", kBackupFailure, L"CopyFileW 32 0 norvane_launcher.cfg"},
+        {"a player's file held", kBackupFailure, L"MoveFileExW 32 0 music.ogg"},
+        {"the launcher settings held", kBackupFailure, L"MoveFileExW 32 0 norvane_launcher.cfg"},
         {"an interrupted same-id backup that cannot be moved aside", kBackupFailure,
          L"MoveFileW 5 0 backup_0", nullptr,
          [](UpdaterRun& run) { WriteTextFile(run.In(L"update\\backup_0\\data\\x.ogg"), ""); }},
@@ -368,8 +368,7 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
         WriteTextFile(run.In(file), "old dll");
         held.push_back(HoldFileOpen(run.In(file)));
     }
-    // The second copy of the settings is the migration's, after the backup's.
-    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 2 norvane_launcher.cfg");
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 0 norvane_launcher.cfg");
     run.Start(1234, L"Restoring settings...");
     held.push_back(HoldFileOpen(run.In(L"data\\audio\\music.ogg")));
     run.Release();
@@ -381,7 +380,7 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     EXPECT_EQ(ReadTextFile(run.In(L"update\\extract\\Norvane 1.2\\bin\\clïent.dll")), "new dll");
     EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\data\\audio\\music.ogg")), "player music");
-    EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_77\\data\\audio\\old.ogg")), "interrupted");
+    EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\old.ogg")), "interrupted");  // merged back
 
     // The player changes another file of the folder the kept backup is for; the next update puts
     // back only what that backup had to keep. The roaming folder is offline by then: the player's
@@ -415,15 +414,17 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
     WriteTextFile(run.release + L"mossharbor-updater.exe", "new updater");
     WriteTextFile(ini, "[.ShellClassInfo]");
     SetFileAttributesW(ini.c_str(), kHiddenSystem);
+    WriteTextFile(run.release + L"data\\audio\\desktop.ini", "update ini");
     // What an earlier run put aside, still in use: the names it took are passed over.
     WriteTextFile(run.In(L"update\\replaced\\0.old"), "earlier");
     UniqueFileHandle earlier = HoldFileOpen(run.In(L"update\\replaced\\0.old"));
     for (const bool programsEnded : {false, true}) {
         SCOPED_TRACE(programsEnded ? "second update" : "first update");
-        // The first restore cannot put desktop.ini back: the backup is kept for that one file,
-        // and the next update merges it over the copy it makes of the player's own.
+        // The first restore cannot put desktop.ini back (its third and fourth moves, after the
+        // backup's and the install's, fail): the backup is kept for that one file, and the next
+        // update merges it.
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL",
-                                programsEnded ? nullptr : L"MoveFileExW 5 0 desktop.ini");
+                                programsEnded ? nullptr : L"MoveFileExW 5 12 desktop.ini");
         run.Start(0);
         EXPECT_TRUE(run.Succeeded());
         run.ExpectUpdated(programsEnded);
@@ -432,8 +433,10 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
         EXPECT_FALSE(PathExists(run.In(L"update\\backup_0\\data\\audio\\music.ogg")));
         EXPECT_EQ(ReadTextFile(run.In(L"mossharbor-updater.exe")), "new updater");
         EXPECT_EQ(ReadTextFile(helper), "new helper");
-        EXPECT_EQ(ReadTextFile(ini), "[.ShellClassInfo]");
-        EXPECT_EQ(GetFileAttributesW(ini.c_str()) & kHiddenSystem, kHiddenSystem);
+        const std::wstring kept =
+            programsEnded ? ini : run.In(L"update\\backup_0\\data\\audio\\desktop.ini");
+        EXPECT_EQ(ReadTextFile(kept), "[.ShellClassInfo]");
+        EXPECT_EQ(GetFileAttributesW(kept.c_str()) & kHiddenSystem, kHiddenSystem);
         WriteTextFile(run.folder / L"client may exit", "");
         EXPECT_EQ(WaitForExitCode(run.client, 10000), 0u);
         fs::remove(run.In(L"client_started.txt"));
@@ -547,6 +550,7 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
         UpdaterRun run(format, L"Norvane 1.2", install);
         WriteTextFile(largeUpdate ? run.release + L"game.dat" : run.In(L"data\\audio\\big.ogg"),
                       std::string(3 << 20, 'x'));
+        WriteTextFile(run.release + L"data\\audio\\big.ogg", "shipped too, so set aside");
         run.Start(0);
         run.ExpectFailureUntilEscape(message);
         EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "old game");
