@@ -92,6 +92,8 @@ struct UpdaterRun {
     void Start(DWORD clientPid, const std::wstring& holdAt = L"", int percent = 0) {
         ASSERT_TRUE(PathExists(archive) || MakeArchive(folder / L"release", archive, options));
         scanner = HoldFileOpen(archive, FILE_SHARE_READ | FILE_SHARE_DELETE);
+        // The player's music playing: a file the update does not ship is never moved or replaced.
+        listener = HoldFileOpen(In(L"data\\audio\\mine.ogg"), FILE_SHARE_READ);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
         KillProgram(updater);  // an earlier run still waiting would outlive the test
@@ -132,6 +134,7 @@ struct UpdaterRun {
         WaitUntil([&] { return WaitForExit(0) || ReadWideFile(Log()).find(L" 1 ") != npos; },
                   60000);
         scanner.Reset();
+        listener.Reset();
         return WaitForExit(0) == 0u;
     }
     // The failure shown; the window stays until Esc, then the exit code is 0. Not recorded as the
@@ -181,6 +184,7 @@ struct UpdaterRun {
     HWND window = nullptr;
     UniqueFileHandle held;     // by another program, through the run
     UniqueFileHandle scanner;  // reading the download as it lands, until the run ends
+    UniqueFileHandle listener;
 };
 
 // The percentages the player sees, per status: from the first to the last, and whether they move
