@@ -54,7 +54,13 @@ bool RemoveDirectoryOncePendingEntriesGo(const std::wstring& directory, DWORD& w
     return true;
 }
 
-bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DWORD& waitedMs) {
+// What one deletion may wait: pending entries' time, and pauses for held files.
+struct DeletionWaits {
+    DWORD pendingMs = 0;
+    RetryBudget held;
+};
+
+bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DeletionWaits& waits) {
     switch (kind) {
         case EntryKind::kDirectoryLink:
             return RemoveDirectoryW(path.c_str()) != FALSE;  // the link, not what it points to
@@ -63,17 +69,19 @@ bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DWO
             if (attributes & FILE_ATTRIBUTE_READONLY) {
                 SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             }
-            return DeleteFileW(path.c_str()) != FALSE;
+            // A scanner reading a fresh file lets go in a moment.
+            return RetryWhileHeld([&] { return Outcome(DeleteFileW(path.c_str())); },
+                                  PauseWhileHeld, waits.held) == ERROR_SUCCESS;
         case EntryKind::kDirectory:
             break;
     }
     bool emptied = true;
     ForEachEntry(path, [&](const ListedEntry& entry) {
-        emptied = DeleteEntry(path + L"\\" + entry.name, entry.kind, entry.attributes, waitedMs) &&
-                  emptied;
+        emptied =
+            DeleteEntry(path + L"\\" + entry.name, entry.kind, entry.attributes, waits) && emptied;
     });
     // An entry that could not be deleted will not go by waiting for it.
-    return emptied && RemoveDirectoryOncePendingEntriesGo(path, waitedMs);
+    return emptied && RemoveDirectoryOncePendingEntriesGo(path, waits.pendingMs);
 }
 
 }  // namespace
@@ -104,8 +112,8 @@ bool DeleteTree(const std::wstring& path) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    DWORD waitedMs = 0;
-    return DeleteEntry(path, examined.kind, examined.attributes, waitedMs);
+    DeletionWaits waits;
+    return DeleteEntry(path, examined.kind, examined.attributes, waits);
 }
 
 ULONGLONG SpaceTaken(ULONGLONG bytes, ULONGLONG clusterBytes) {

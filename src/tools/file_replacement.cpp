@@ -124,16 +124,21 @@ bool CopyIntoPlace(const std::wstring& source, const std::wstring& destination) 
     if (readOnly) {
         SetFileAttributesW(partial.c_str(), WithoutProtection(attributes));
     }
-    if (placed) {
+    // A scanner opens a fresh file at once; its hold passes.
+    const auto flush = [&] {
         const UniqueFileHandle copy(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr,
                                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        placed = copy && FlushFileBuffers(copy.Get());
-    }
+        return copy && FlushFileBuffers(copy.Get()) ? ERROR_SUCCESS : Outcome(FALSE);
+    };
+    placed = placed && RetryWhileHeld(flush, PauseWhileHeld, budget) == ERROR_SUCCESS;
     if (readOnly) {
         SetFileAttributesW(partial.c_str(), attributes);
     }
     // Never over a per-user copy that appeared meanwhile: that one is the player's.
-    placed = placed && MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH);
+    const auto rename = [&] {
+        return Outcome(MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH));
+    };
+    placed = placed && RetryWhileHeld(rename, PauseWhileHeld, budget) == ERROR_SUCCESS;
     if (!placed) {
         SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
         DeleteFileW(partial.c_str());

@@ -40,6 +40,11 @@ DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<
     }
 }
 
+DWORD RetryFileWhileHeld(const std::function<DWORD()>& attempt) {
+    RetryBudget budget;
+    return RetryWhileHeld(attempt, PauseWhileHeld, budget);
+}
+
 void PauseWhileHeld(DWORD ms) {
     SleepEx(ms, FALSE);
 }

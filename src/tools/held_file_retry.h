@@ -28,6 +28,9 @@ DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs)
 DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
                      RetryBudget& budget);
 
+// RetryWhileHeld for one file on its own, with its own budget and the usual pause.
+DWORD RetryFileWhileHeld(const std::function<DWORD()>& attempt);
+
 // The pause between attempts at a held file. SleepEx, apart from every other pause, so that the
 // test build can shorten these alone and run a whole walk's budget in a moment.
 void PauseWhileHeld(DWORD ms);

@@ -145,10 +145,12 @@ DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRo
     const std::wstring& backupDir = paths.backupDir;
     // An interrupted run for a client with this same id left the player's originals here: they
     // move aside, to be merged like any other run's, instead of being overwritten.
-    if (Exists(backupDir) && !Exists(Join(backupDir, kRestoredMark)) &&
-        !MoveFileW(backupDir.c_str(),
-                   (backupDir + L"_" + std::to_wstring(GetTickCount64())).c_str())) {
-        return Outcome(FALSE);
+    const std::wstring movedAside = backupDir + L"_" + std::to_wstring(GetTickCount64());
+    if (Exists(backupDir) && !Exists(Join(backupDir, kRestoredMark))) {
+        if (const DWORD error = RetryFileWhileHeld(
+                [&] { return Outcome(MoveFileW(backupDir.c_str(), movedAside.c_str())); })) {
+            return error;
+        }
     }
     DeleteTree(backupDir);
     CreateDirectoryW(backupDir.c_str(), nullptr);

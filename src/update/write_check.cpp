@@ -16,13 +16,8 @@ constexpr wchar_t kProbeName[] = L"\\mossharbor-write-check.tmp";
 
 // Scanners and indexers open a file the instant it is created; such a hold is waited for, as for
 // any other file, so that only a real refusal fails the check.
-DWORD Retried(const std::function<DWORD()>& step) {
-    RetryBudget budget;
-    return RetryWhileHeld(step, PauseWhileHeld, budget);
-}
-
 DWORD CreateProbe(const std::wstring& path) {
-    return Retried([&] {
+    return RetryFileWhileHeld([&] {
         const UniqueFileHandle probe(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
                                                  CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
         return probe ? ERROR_SUCCESS : Outcome(FALSE);
@@ -30,7 +25,7 @@ DWORD CreateProbe(const std::wstring& path) {
 }
 
 DWORD DeleteProbe(const std::wstring& path) {
-    const DWORD error = Retried([&] { return Outcome(DeleteFileW(path.c_str())); });
+    const DWORD error = RetryFileWhileHeld([&] { return Outcome(DeleteFileW(path.c_str())); });
     return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
