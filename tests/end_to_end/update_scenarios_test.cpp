@@ -77,6 +77,7 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", nullptr);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLOUD_FOLDERS", nullptr);
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_NO_HARD_LINKS", nullptr);
     }
     ~UpdaterRun() {
         Release();
@@ -271,6 +272,18 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
          L"CreateDirectoryW 3 0"},
         {"a download cut to nothing", kExtractionFailure, nullptr, nullptr,
          [](UpdaterRun& run) { WriteTextFile(run.archive = run.folder / L"empty.tar", ""); }},
+        {"hard links on a drive without them",
+         L"The update needs an NTFS drive: this drive cannot store its links.", nullptr, nullptr,
+         [](UpdaterRun& run) {
+             // A game file's second name, and a download that ends inside the member after it.
+             CreateHardLinkW((run.release + L"bin\\copy.dll").c_str(),
+                             (run.release + L"bin\\clïent.dll").c_str(), nullptr);
+             WriteTextFile(run.release + L"zz.pak", std::string(1 << 16, 'z'));
+             ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c",
+                                     L"\"Norvane 1.2/bin\" \"Norvane 1.2/zz.pak\""));
+             fs::resize_file(run.archive, fs::file_size(run.archive) - (1 << 15));
+             SetEnvironmentVariableW(L"MOSSHARBOR_TEST_NO_HARD_LINKS", L"1");
+         }},
         {"a player's file held", kBackupFailure, L"MoveFileExW 32 0 music.ogg"},
         {"the launcher settings held", kBackupFailure, L"MoveFileExW 32 0 norvane_launcher.cfg"},
         {"an interrupted same-id backup that cannot be moved aside", kBackupFailure,
