@@ -74,10 +74,10 @@ struct UpdaterRun {
                   FALSE);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", folder.path.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG", Log().c_str());
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", nullptr);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLOUD_FOLDERS", nullptr);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_NO_HARD_LINKS", nullptr);
+        for (const wchar_t* unset : {L"SYSTEM_FOLDER", L"FAIL", L"CLOUD_FOLDERS", L"KILL",
+                                     L"POWER_CUT", L"NO_HARD_LINKS"}) {
+            SetEnvironmentVariableW((L"MOSSHARBOR_TEST_" + std::wstring(unset)).c_str(), nullptr);
+        }
     }
     ~UpdaterRun() {
         Release();
@@ -98,7 +98,7 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
         KillProgram(updater);  // an earlier run still waiting would outlive the test
-        for (const wchar_t* own : {L"", L".held", L".release", L".paused"}) {
+        for (const wchar_t* own : {L"", L".held", L".release", L".paused", L".calls"}) {
             fs::remove(Log() + own);  // each run's own
         }
         updater = StartProgram(updaterExe,
@@ -385,7 +385,8 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
         WriteTextFile(run.In(file), "old dll");
         held.push_back(HoldFileOpen(run.In(file)));
     }
-    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 0 norvane_launcher.cfg");
+    // The only copy of the settings is the migration's: the backup moves them.
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 #1 norvane_launcher.cfg");
     run.Start(1234, L"Restoring settings...");
     held.push_back(HoldFileOpen(run.In(L"data\\audio\\music.ogg")));
     run.Release();
