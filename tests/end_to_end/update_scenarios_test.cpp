@@ -75,7 +75,7 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", folder.path.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG", Log().c_str());
         for (const wchar_t* unset : {L"SYSTEM_FOLDER", L"FAIL", L"CLOUD_FOLDERS", L"KILL",
-                                     L"POWER_CUT", L"NO_HARD_LINKS"}) {
+                                     L"POWER_CUT", L"NO_HARD_LINKS", L"CLUSTER_BYTES"}) {
             SetEnvironmentVariableW((L"MOSSHARBOR_TEST_" + std::wstring(unset)).c_str(), nullptr);
         }
     }
@@ -558,7 +558,7 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
         GTEST_SKIP() << "no small disk mounted: mounting a tmpfs needs root";
     }
     // Packed, the second update fits on the disk many times over; unpacked, neither does. The
-    // third fits, but the backup of the player's audio would not.
+    // third fits, but on an exFAT drive the backup of the player's audio would not.
     const std::tuple<const wchar_t*, bool, const wchar_t*> cases[] = {
         {L"-c", true, kDiskFull},
         {L"-cz", true, kDiskFull},
@@ -566,9 +566,15 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
     for (const auto& [format, largeUpdate, message] : cases) {
         SCOPED_TRACE(testing::Message() << "tar.exe " << format << " large update " << largeUpdate);
         UpdaterRun run(format, L"Norvane 1.2", install);
-        WriteTextFile(largeUpdate ? run.release + L"game.dat" : run.In(L"data\\audio\\big.ogg"),
-                      std::string(3 << 20, 'x'));
-        WriteTextFile(run.release + L"data\\audio\\big.ogg", "shipped too, so set aside");
+        // On an exFAT drive's 128 KiB clusters, two dozen of the player's clips take 3 MB.
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLUSTER_BYTES",
+                                largeUpdate ? nullptr : L"131072");
+        for (int i = 0; i < (largeUpdate ? 1 : 24); ++i) {
+            const std::wstring clip = L"data\\audio\\clip " + std::to_wstring(i) + L".ogg";
+            WriteTextFile(largeUpdate ? run.release + L"game.dat" : run.In(clip),
+                          std::string(largeUpdate ? 3 << 20 : 1, 'x'));
+            WriteTextFile(run.release + clip, "shipped too, so set aside");
+        }
         run.Start(0);
         run.ExpectFailureUntilEscape(message);
         EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "old game");
