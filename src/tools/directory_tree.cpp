@@ -16,26 +16,26 @@ struct Transfer {
 };
 
 // Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole walk.
-int TransferTree(const Transfer& transfer, const std::wstring& source,
-                 const std::wstring& destination, FileCallback onFile, RetryBudget& budget) {
+void TransferTree(const Transfer& transfer, const std::wstring& source,
+                  const std::wstring& destination, FileCallback onFile, RetryBudget& budget,
+                  TreeMove& outcome) {
     CreateDirectoryW(destination.c_str(), nullptr);
-    int failed = 0;
     ForEachEntry(source, [&](const ListedEntry& entry) {
         const std::wstring from = source + L"\\" + entry.name;
         const std::wstring to = destination + L"\\" + entry.name;
         if (entry.kind == EntryKind::kDirectory) {
-            failed += TransferTree(transfer, from, to, onFile, budget);
+            TransferTree(transfer, from, to, onFile, budget, outcome);
         } else if (entry.kind == EntryKind::kFile) {
-            if (ReplaceByMove(from, to, transfer.flags, transfer.asideFolder, budget) !=
-                ERROR_SUCCESS) {
-                ++failed;
+            const DWORD error =
+                ReplaceByMove(from, to, transfer.flags, transfer.asideFolder, budget);
+            if (error != ERROR_SUCCESS && outcome.failed++ == 0) {
+                outcome.firstError = error;
             }
             if (onFile) {
                 onFile();
             }
         }
     });
-    return failed;
 }
 
 // Entries deleted a moment ago stay pending deletion until every holder lets go: under Wine the
@@ -86,11 +86,13 @@ bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, Del
 
 }  // namespace
 
-int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
-             const std::wstring& asideFolder, DWORD extraFlags) {
+TreeMove MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
+                  const std::wstring& asideFolder, DWORD extraFlags) {
     RetryBudget budget;
-    return TransferTree(Transfer{asideFolder, MOVEFILE_COPY_ALLOWED | extraFlags}, source,
-                        destination, std::move(onFile), budget);
+    TreeMove outcome;
+    TransferTree(Transfer{asideFolder, MOVEFILE_COPY_ALLOWED | extraFlags}, source, destination,
+                 std::move(onFile), budget, outcome);
+    return outcome;
 }
 
 int CountFiles(const std::wstring& directory) {

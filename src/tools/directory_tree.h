@@ -14,9 +14,13 @@ using FileCallback = std::function<void()>;
 // `destination` (one level) first, even when `source` is missing. Directory links below `source`
 // are skipped. A file held by another process is retried for a short while. A file in the way
 // that a running program keeps is renamed into `asideFolder` (same volume; empty: never). A file
-// that cannot be moved stays in `source`. Returns how many files could not be moved.
-int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
-             const std::wstring& asideFolder, DWORD extraFlags);
+// that cannot be moved stays in `source`.
+struct TreeMove {
+    int failed = 0;                    // files that could not be moved
+    DWORD firstError = ERROR_SUCCESS;  // why the first of them could not
+};
+TreeMove MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
+                  const std::wstring& asideFolder, DWORD extraFlags);
 
 // Files below `directory`, an empty directory counting 1; 0 when it cannot be listed.
 // Directory links are not counted.

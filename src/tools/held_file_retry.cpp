@@ -13,6 +13,10 @@ bool IsHeldByAnotherProcess(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+bool IsDiskFull(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
 DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs) {
     if (failedAttempts < 1 || filePausedMs >= kFileRetryLimitMs ||
         treePausedMs >= kTreeRetryLimitMs) {

@@ -18,6 +18,9 @@ struct RetryBudget {
 // Only a hold by another process goes away by itself; every other failure is final.
 bool IsHeldByAnotherProcess(DWORD error);
 
+// The errors that mean the volume is full; a player is told so, never sent after another cause.
+bool IsDiskFull(DWORD error);
+
 // The pause before the next attempt at one file after `failedAttempts` failures, given what this
 // file and the whole copy have paused so far; 0 means give up.
 DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs);

@@ -92,7 +92,8 @@ int MoveSettings(const std::wstring& from, const std::wstring& to, bool withConf
         const std::wstring source = Join(from, relative);
         if (Exists(source)) {
             CreateIntermediateDirectories(to, relative);
-            failures += MoveTree(source, Join(to, relative), nullptr, asideFolder, kDurableMove);
+            failures +=
+                MoveTree(source, Join(to, relative), nullptr, asideFolder, kDurableMove).failed;
         }
     }
     return failures;

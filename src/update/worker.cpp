@@ -34,7 +34,7 @@ void WaitForClient(int32_t clientPid) {
 
 struct InstallCount {
     int tried = 0;   // files the walk found
-    int failed = 0;  // of them, not moved into place
+    TreeMove moved;  // how many of them could not be moved into place, and why the first
 };
 
 // Moves the update over the installation: the extracted files sit on the installation's own
@@ -44,7 +44,7 @@ InstallCount InstallFiles(const std::wstring& extractionRoot, const WorkingPaths
                           ProgressState& progress) {
     const int total = CountFiles(extractionRoot);
     InstallCount count;
-    count.failed = MoveTree(
+    count.moved = MoveTree(
         extractionRoot, paths.installDir,
         [&progress, &count, total] {
             ++count.tried;
@@ -61,7 +61,11 @@ const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFil
     if (count.tried < listedFiles) {
         return kMissingFile;
     }
-    return count.failed > 0 ? kIncompleteInstall : nullptr;
+    if (count.moved.failed == 0) {
+        return nullptr;
+    }
+    // Closing the game frees no disk space.
+    return IsDiskFull(count.moved.firstError) ? kDiskFullFailure : kIncompleteInstall;
 }
 
 // The free space where the backup goes, against what it will take; empty when it fits or cannot
@@ -151,8 +155,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
     if (const DWORD error = BackupSettings(paths, extraction.extractionRoot)) {
         DeleteTree(paths.extractionDir);  // the next attempt unpacks anew: only space is kept
-        const bool diskFull = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
-        return Fail(std::move(job), progress, diskFull ? kBackupDiskFull : kBackupFailure);
+        return Fail(std::move(job), progress, IsDiskFull(error) ? kBackupDiskFull : kBackupFailure);
     }
     SetProgress(progress, 55);
 

@@ -57,7 +57,7 @@ const wchar_t* WriteCheckFailure(const WorkingPaths& paths) {
         const bool exists =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         const DWORD error = exists ? TryChangingFolder(folder) : ERROR_SUCCESS;
-        if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+        if (IsDiskFull(error)) {
             return kDiskFullFailure;
         }
         if (error != ERROR_SUCCESS) {
