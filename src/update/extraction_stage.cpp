@@ -33,7 +33,7 @@ const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar
                             GetFileAttributesExW(archivePath, GetFileExInfoStandard, &archive);
     const ULONGLONG archiveBytes =
         (static_cast<ULONGLONG>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
-    const bool linksUnheld = listing.hardLinks > 0 && !ExamineVolume(toolDirectory).holdsHardLinks;
+    const bool linksUnheld = listing.hardLinks > 0 && !VolumeHoldsHardLinks(toolDirectory);
     return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes, linksUnheld);
 }
 

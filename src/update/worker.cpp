@@ -76,7 +76,7 @@ std::wstring BackupSpaceCheck(const WorkingPaths& paths, const std::wstring& ext
     if (!GetDiskFreeSpaceExW((paths.updateDir + L"\\").c_str(), &freeBytes, nullptr, nullptr)) {
         return {};
     }
-    const ULONGLONG cluster = ExamineVolume(paths.toolDirectory).clusterBytes;
+    const ULONGLONG cluster = VolumeClusterBytes(paths.toolDirectory);
     return BackupSpaceFailure(BackupSpaceNeeded(paths, extractionRoot, cluster),
                               freeBytes.QuadPart);
 }
