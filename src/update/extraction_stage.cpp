@@ -39,10 +39,11 @@ const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar
 
 std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
     std::vector<TopLevelEntry> entries;
-    ForEachEntry(extractionDir, [&](const ListedEntry& entry) {
+    const bool listed = ForEachEntry(extractionDir, [&](const ListedEntry& entry) {
         entries.push_back({entry.name, entry.kind == EntryKind::kDirectory});
     });
-    return ChooseExtractionRoot(extractionDir, entries);
+    // Taken for a flat archive, an unlisted top folder would be installed as a folder of the game.
+    return listed ? ChooseExtractionRoot(extractionDir, entries) : std::wstring();
 }
 
 }  // namespace
