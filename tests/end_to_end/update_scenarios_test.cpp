@@ -94,7 +94,7 @@ struct UpdaterRun {
         scanner = HoldFileOpen(archive, FILE_SHARE_READ | FILE_SHARE_DELETE);
         if (promises.install.empty()) {  // the installation as the player left it
             promises = {.archive = archive, .roaming = folder.path};
-            promises.Take(install, release.substr(4, release.size() - 5));
+            promises.Take(install, Take(release.substr(4, release.size() - 5)));
         }
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());

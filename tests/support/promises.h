@@ -86,12 +86,12 @@ struct Promises {
     std::wstring outside{};  // a folder of the player's behind a link in the installation
     Tree outsideBefore{};
 
-    // Taken before the first run: the installation as the player left it and the update's files.
-    void Take(const std::wstring& installDir, const std::wstring& release) {
+    // Taken before the first run: the installation as the player left it.
+    void Take(const std::wstring& installDir, const Tree& updateFiles) {
         install = installDir;
         before = ::Take(install);
         std::erase_if(before, [](const auto& entry) { return Below(entry.first, L"update"); });
-        update = ::Take(release);
+        update = updateFiles;
         roamingBefore = ReadTextFile(roaming + L"\\Norvane\\norvane_launcher.cfg");
         outsideBefore = outside.empty() ? Tree{} : ::Take(outside);
     }
