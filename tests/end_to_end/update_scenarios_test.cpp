@@ -74,9 +74,10 @@ struct UpdaterRun {
                   FALSE);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", folder.path.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_PROGRESS_LOG", Log().c_str());
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", nullptr);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
-        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLOUD_FOLDERS", nullptr);
+        for (const wchar_t* unset :
+             {L"SYSTEM_FOLDER", L"FAIL", L"CLOUD_FOLDERS", L"KILL", L"POWER_CUT"}) {
+            SetEnvironmentVariableW((L"MOSSHARBOR_TEST_" + std::wstring(unset)).c_str(), nullptr);
+        }
     }
     ~UpdaterRun() {
         Release();
@@ -99,7 +100,7 @@ struct UpdaterRun {
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_PERCENT", std::to_wstring(percent).c_str());
         KillProgram(updater);  // an earlier run still waiting would outlive the test
-        for (const wchar_t* own : {L"", L".held", L".release", L".paused"}) {
+        for (const wchar_t* own : {L"", L".held", L".release", L".paused", L".calls"}) {
             fs::remove(Log() + own);  // each run's own
         }
         updater = StartProgram(updaterExe,
@@ -352,7 +353,7 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
         held.push_back(HoldFileOpen(run.In(file)));
     }
     // The second copy of the settings is the migration's, after the backup's.
-    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 2 norvane_launcher.cfg");
+    SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 #2 norvane_launcher.cfg");
     run.Start(1234, L"Restoring settings...");
     held.push_back(HoldFileOpen(run.In(L"data\\audio\\music.ogg")));
     run.Release();
@@ -456,6 +457,26 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     run.Release();
     EXPECT_TRUE(run.Succeeded());
     run.ExpectUpdated();
+}
+
+// The test build's kill and power cut, right after the backup's copy of the launcher settings,
+// whose first attempt alone failed as a held file's, and before the next file's: killed, the copy
+// is whole; powered off, it was written and never flushed, so it keeps its length and reads as
+// zeros. The calls counted by then include the one worker thread's start.
+TEST(EndToEnd, AKillOrAPowerCutEndsTheRunRightBeforeItsCall) {
+    for (const auto& [point, code] :
+         {std::pair(L"MOSSHARBOR_TEST_KILL", 9u), std::pair(L"MOSSHARBOR_TEST_POWER_CUT", 10u)}) {
+        UpdaterRun run;
+        SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 32 #1");
+        SetEnvironmentVariableW(point, L"CopyFileW 3");
+        run.Start(0, L"Backing up settings...");
+        run.Release();
+        EXPECT_EQ(run.WaitForExit(20000), code);
+        EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_0\\norvane_launcher.cfg")) +
+                      ReadTextFile(run.In(L"update\\backup_0\\data\\assets\\arrow\\skin.png")),
+                  (code == 9 ? "player config" : std::string(13, '\0')) + "<missing>");
+        EXPECT_NE(ReadTextFile(run.Log() + L".calls").find("\nCreateThread 1\n"), npos);
+    }
 }
 
 // Every refused command line: one error box, nothing touched, exit code 1 once it is dismissed.

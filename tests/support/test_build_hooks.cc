@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -11,6 +13,7 @@
 #include <utility>
 
 #include "display/progress_state.h"
+#include "tools/unique_handle.h"
 #include "update/roaming_folder.h"
 
 namespace {
@@ -21,11 +24,20 @@ std::wstring Variable(const wchar_t* name) {
     return std::wstring(value, length < MAX_PATH ? length : 0);
 }
 
+constexpr size_t kWrapped = 23;
+void* originals[kWrapped];
+std::wstring names[kWrapped];
+// The calls this process made, of each wrapped function. Once the worker runs it makes them all,
+// so neither they nor the power cut's notes need a lock.
+int calls[kWrapped];
+bool strict = false;  // under Wine, whose file rules are laxer than Windows'
+
 // MOSSHARBOR_TEST_PROGRESS_LOG: every repaint request is appended as "percent failed status",
 // one line each, in UTF-16.
 // MOSSHARBOR_TEST_HOLD_STATUS / _PERCENT: the worker stops once both are reached, creates the
 // file "<log>.held" and waits until "<log>.release" exists, so a test can press keys, hold files
-// or kill the process exactly there instead of relying on timing.
+// or kill the process exactly there instead of relying on timing. The calls made so far go to
+// "<log>.calls" as "Function count" lines, a line for each wrapped function.
 // MOSSHARBOR_TEST_EXIT_ON_FAILURE: a failure ends the process with exit code 3 instead of waiting
 // for an Esc that a script cannot press.
 void OnRepaintRequest(const ProgressState& state, void*) {
@@ -34,6 +46,12 @@ void OnRepaintRequest(const ProgressState& state, void*) {
     static const int holdPercent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
     if (FILE* file = _wfopen(log.c_str(), L"ab")) {  // binary: the characters as they are
         fwprintf(file, L"%d %d %ls\n", state.percent.load(), state.failed.load(), state.statusText);
+        fclose(file);
+    }
+    if (FILE* file = log.empty() ? nullptr : _wfopen((log + L".calls").c_str(), L"wb")) {
+        for (size_t i = 0; i < kWrapped; ++i) {
+            fprintf(file, "%ls %d\n", names[i].c_str(), calls[i]);
+        }
         fclose(file);
     }
     static const bool exitOnFailure = !Variable(L"MOSSHARBOR_TEST_EXIT_ON_FAILURE").empty();
@@ -50,10 +68,6 @@ void OnRepaintRequest(const ProgressState& state, void*) {
         Sleep(20);
     }
 }
-
-void* originals[20];
-std::wstring names[20];
-bool strict = false;  // under Wine, whose file rules are laxer than Windows'
 
 // Every wide string argument of the wrapped functions is a path.
 template <typename T>
@@ -80,18 +94,26 @@ DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
                : ERROR_SUCCESS;
 }
 
-// MOSSHARBOR_TEST_FAIL = "Function error mask part-of-a-path": the calls of that function that
-// name a path holding the part (any call, without a part) fail with that error: every one for a
-// mask of 0, else those whose bits are set, the lowest for the first such call.
+// MOSSHARBOR_TEST_FAIL = "Function error calls part-of-a-path": the calls of that function that
+// name a path holding the part (any call, without a part) fail with that error. The calls are "#N"
+// for the N-th such call alone, else a mask: 0 for every one, else those whose bits are set, the
+// lowest for the first such call.
 struct Injection {
     std::wstring function, part;
     DWORD error = 0;
-    int nth = 0, seen = 0;
+    bool nthAlone = false;
+    unsigned long long calls = 0, seen = 0;
+    bool Chosen() {
+        ++seen;
+        return nthAlone ? seen == calls : calls == 0 || (seen <= 64 && calls >> (seen - 1) & 1);
+    }
 };
 Injection ReadInjection() {
     Injection injection;
     std::wistringstream fields(Variable(L"MOSSHARBOR_TEST_FAIL"));
-    fields >> injection.function >> injection.error >> injection.nth;
+    fields >> injection.function >> injection.error >> std::ws;
+    injection.nthAlone = fields.peek() == L'#' && fields.get();
+    fields >> injection.calls;
     std::getline(fields >> std::ws, injection.part);
     return injection;
 }
@@ -107,15 +129,99 @@ bool IsPlainFolder(DWORD attributes) {
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
                FILE_ATTRIBUTE_DIRECTORY;
 }
-// The listing calls' found entry, among all the wrapped calls' arguments; what a failed listing
-// leaves is never read.
-template <typename T>
-void ListAsCloudFolder(T) {}
-void ListAsCloudFolder(WIN32_FIND_DATAW* found) {
-    if (IsPlainFolder(found->dwFileAttributes)) {
-        found->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-        found->dwReserved0 = IO_REPARSE_TAG_CLOUD_6;
+// MOSSHARBOR_TEST_NO_HARD_LINKS: the game drive is exFAT or FAT32, which hold no hard links. Wine
+// says NTFS without them, though it makes them: there the drive holds them unless this is set.
+// MOSSHARBOR_TEST_CLUSTER_BYTES: its clusters are that large, as exFAT's 128 KiB on a big drive.
+const bool noHardLinks = !Variable(L"MOSSHARBOR_TEST_NO_HARD_LINKS").empty();
+const DWORD clusterBytes = _wtoi(Variable(L"MOSSHARBOR_TEST_CLUSTER_BYTES").c_str());
+
+// The power cut's model. Windows writes file data lazily, names and lengths first: every file
+// written and not flushed since is noted by its path, as the updater names it (the \\?\ form below
+// the installation), and so is the path of each file handle opened.
+std::set<std::wstring> unflushed;
+std::map<HANDLE, std::wstring> opened;
+// A rename moves no data: a file, or every file below a folder, keeps its note under the new name,
+// and a file it replaces takes its data's fate with it.
+void Rename(const std::wstring& from, const std::wstring& to) {
+    unflushed.erase(to);
+    for (auto it = unflushed.lower_bound(from); it != unflushed.end() && it->starts_with(from);) {
+        const bool below = it->size() == from.size() || (*it)[from.size()] == L'\\';
+        it = below ? (unflushed.insert(to + it->substr(from.size())), unflushed.erase(it))
+                   : std::next(it);
     }
+}
+// At the cut each noted file that is still there reads as zeros of its length, written with the
+// original functions: the wrappers would count them, and a read-only copy would refuse them.
+void LoseUnflushedData() {
+    const auto attributesOf = reinterpret_cast<decltype(&GetFileAttributesW)>(originals[8]);
+    const auto setAttributes = reinterpret_cast<decltype(&SetFileAttributesW)>(originals[10]);
+    for (const std::wstring& path : unflushed) {
+        const DWORD attributes = attributesOf(path.c_str());
+        setAttributes(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        const UniqueFileHandle file(reinterpret_cast<decltype(&CreateFileW)>(originals[1])(
+            path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, 0, nullptr));
+        const std::string zeros(file ? GetFileSize(file.Get(), nullptr) : 0, '\0');
+        DWORD written = 0;
+        WriteFile(file.Get(), zeros.data(), static_cast<DWORD>(zeros.size()), &written, nullptr);
+        setAttributes(path.c_str(), attributes);
+    }
+}
+
+// MOSSHARBOR_TEST_KILL / _POWER_CUT = "Function N": right before the N-th call of that function
+// ("* N": of all the wrapped ones together) the process is killed (exit code 9), or the power
+// fails (10).
+void Reach(int slot) {
+    static const std::wstring kill = Variable(L"MOSSHARBOR_TEST_KILL"),
+                              cut = Variable(L"MOSSHARBOR_TEST_POWER_CUT");
+    static int all = 0;
+    const std::wstring own = names[slot] + L" " + std::to_wstring(++calls[slot]),
+                       any = L"* " + std::to_wstring(++all);
+    if (cut == own || cut == any) {
+        LoseUnflushedData();
+        TerminateProcess(GetCurrentProcess(), 10);
+    }
+    if (kill == own || kill == any) {
+        TerminateProcess(GetCurrentProcess(), 9);
+    }
+}
+
+// What a call that succeeded changes in the model, or in what it reports.
+template <int Slot, typename R, typename Arguments>
+R After(R result, const Arguments& argument) {
+    if constexpr (Slot == 1) {  // CreateFileW, unless it writes through
+        opened[result] = std::get<0>(argument);
+        if (std::get<1>(argument) & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA) &&
+            !(std::get<5>(argument) & (FILE_FLAG_WRITE_THROUGH | FILE_FLAG_NO_BUFFERING))) {
+            unflushed.insert(opened[result]);
+        }
+    } else if constexpr (Slot == 3) {  // CopyFileW
+        unflushed.insert(std::get<1>(argument));
+    } else if constexpr (Slot == 4 || Slot == 5) {  // MoveFileExW, even write-through, MoveFileW
+        Rename(std::get<0>(argument), std::get<1>(argument));
+    } else if constexpr (Slot == 6) {  // DeleteFileW
+        unflushed.erase(std::get<0>(argument));
+    } else if constexpr (Slot == 20) {  // FlushFileBuffers
+        unflushed.erase(opened[std::get<0>(argument)]);
+    } else if constexpr (Slot == 8) {  // GetFileAttributesW
+        return IsPlainFolder(result) ? result | FILE_ATTRIBUTE_REPARSE_POINT : result;
+    } else if constexpr (Slot == 11 || Slot == 18) {  // the listing's found entry
+        WIN32_FIND_DATAW& found = *std::get<1>(argument);
+        if (IsPlainFolder(found.dwFileAttributes)) {
+            found.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+            found.dwReserved0 = IO_REPARSE_TAG_CLOUD_6;
+        }
+    } else if constexpr (Slot == 21) {  // GetVolumeInformationW: Wine's NTFS lacks the flag
+        if (DWORD* flags = std::get<5>(argument)) {
+            *flags = noHardLinks ? *flags & ~FILE_SUPPORTS_HARD_LINKS
+                                 : *flags | (strict ? FILE_SUPPORTS_HARD_LINKS : 0);
+        }
+    } else if constexpr (Slot == 22) {  // GetDiskFreeSpaceW: sectors per cluster
+        if (clusterBytes && std::get<1>(argument) && std::get<2>(argument)) {
+            *std::get<1>(argument) = clusterBytes / *std::get<2>(argument);
+        }
+    }
+    return result;
 }
 
 // Slot: where the original is kept. Limit: the path length refused. Replaces: the second argument
@@ -126,55 +232,52 @@ template <typename R, typename... A, int Slot, size_t Limit, bool Replaces>
 struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
     static R WINAPI Call(A... arguments) {
         static Injection injection = ReadInjection();
+        Reach(Slot);
+        const auto argument = std::tie(arguments...);
         DWORD error =
             strict && (TooLong(AsPath(arguments), Limit) || ...) ? ERROR_FILENAME_EXCED_RANGE : 0;
         if constexpr (Replaces) {
-            error = error || !strict ? error : ReplaceRefused(std::get<1>(std::tie(arguments...)));
+            error = error || !strict ? error : ReplaceRefused(std::get<1>(argument));
         }
         if constexpr (Slot == 1) {  // CreateFileW, which overwrites when it creates anew
-            const auto disposition = std::get<4>(std::tie(arguments...));
+            const auto disposition = std::get<4>(argument);
             error = error || !strict ||
                             (disposition != CREATE_ALWAYS && disposition != TRUNCATE_EXISTING)
                         ? error
-                        : ReplaceRefused(std::get<0>(std::tie(arguments...)),
-                                         std::get<5>(std::tie(arguments...)) &
+                        : ReplaceRefused(std::get<0>(argument),
+                                         std::get<5>(argument) &
                                              (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
         }
-        if (!error && injection.function == names[Slot] &&
+        if (injection.function == names[Slot] &&
             (injection.part.empty() || (Names(AsPath(arguments), injection.part) || ...)) &&
-            (injection.nth == 0 || (injection.nth >> injection.seen++ & 1))) {
+            injection.Chosen() && !error) {
             error = injection.error;
         }
+        // FALSE, CreateThread's null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
+        const R failed =
+            std::is_same_v<R, BOOL> || std::is_same_v<R(WINAPI*)(A...), decltype(&CreateThread)>
+                ? R()
+                : R(intptr_t(-1));
         if (error == ERROR_SUCCESS) {
             const R result = reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
-            (ListAsCloudFolder(arguments), ...);
-            return result;
+            return result == failed ? result : After<Slot>(result, argument);
         }
         SetLastError(error);
-        // FALSE, CreateThread's null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
-        return std::is_same_v<R, BOOL> || std::is_same_v<R(WINAPI*)(A...), decltype(&CreateThread)>
-                   ? R()
-                   : R(intptr_t(-1));
+        return failed;
     }
 };
 
 // MOSSHARBOR_TEST_SYSTEM_FOLDER stands in for the system folder, to take its tar.exe away.
 UINT WINAPI TestSystemDirectory(LPWSTR buffer, UINT size) {
     const UINT length = GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SYSTEM_FOLDER", buffer, size);
-    return length ? length
-                  : reinterpret_cast<decltype(&GetSystemDirectoryW)>(originals[0])(buffer, size);
+    return length ? length : Strict<decltype(&GetSystemDirectoryW), 0>::Call(buffer, size);
 }
 
 // Finite waits last a thousandth of their time here, so that a limit of minutes where there should
 // be none, on the client or the archive tool, shows within a test's seconds.
 DWORD WINAPI ShortenedWait(HANDLE handle, DWORD ms) {
-    return reinterpret_cast<decltype(&WaitForSingleObject)>(originals[17])(
-        handle, ms == INFINITE ? INFINITE : ms / 1000);
-}
-
-DWORD WINAPI CloudAttributes(LPCWSTR path) {
-    const DWORD attributes = Strict<decltype(&GetFileAttributesW), 8>::Call(path);
-    return IsPlainFolder(attributes) ? attributes | FILE_ATTRIBUTE_REPARSE_POINT : attributes;
+    return Strict<decltype(&WaitForSingleObject), 17>::Call(handle,
+                                                            ms == INFINITE ? INFINITE : ms / 1000);
 }
 
 // So do the pauses between attempts at a held file; their nominal sum goes to "<log>.paused", so
@@ -187,7 +290,7 @@ DWORD WINAPI ShortenedPause(DWORD ms, BOOL alertable) {
         fprintf(file, "%lu", pausedMs);
         fclose(file);
     }
-    return reinterpret_cast<decltype(&SleepEx)>(originals[19])(ms / 1000, alertable);
+    return Strict<decltype(&SleepEx), 19>::Call(ms / 1000, alertable);
 }
 
 using Wrapper = std::pair<const char*, void*>;
@@ -208,7 +311,8 @@ void PatchImports(const Wrapper* wrappers, size_t count) {
         originals[i] = reinterpret_cast<void*>(
             GetProcAddress(GetModuleHandleW(L"kernel32"), wrappers[i].first));
         for (void** slot = imports; slot != imports + table.Size / sizeof(void*); ++slot) {
-            *slot = *slot == originals[i] ? wrappers[i].second : *slot;
+            // A function this exe does not import is not in the table: nothing to point.
+            *slot = originals[i] && *slot == originals[i] ? wrappers[i].second : *slot;
         }
     }
     VirtualProtect(imports, table.Size, protection, &protection);
@@ -224,12 +328,14 @@ bool InstallHooks() {
         WRAPPED(GetSystemDirectoryW, &TestSystemDirectory), RULED(CreateFileW, 1),
         RULED(CreateDirectoryW, 2, 248), RULED(CopyFileW, 3, MAX_PATH, true),
         RULED(MoveFileExW, 4, MAX_PATH, true), RULED(MoveFileW, 5), RULED(DeleteFileW, 6),
-        RULED(RemoveDirectoryW, 7), WRAPPED(GetFileAttributesW, &CloudAttributes),
+        RULED(RemoveDirectoryW, 7), RULED(GetFileAttributesW, 8),
         RULED(GetFileAttributesExW, 9), RULED(SetFileAttributesW, 10),
         RULED(FindFirstFileW, 11), RULED(GetDiskFreeSpaceExW, 12),
         RULED(CreatePipe, 13), RULED(CreateProcessW, 14), RULED(GetExitCodeProcess, 15),
         RULED(CreateThread, 16), WRAPPED(WaitForSingleObject, &ShortenedWait),
-        RULED(FindNextFileW, 18), WRAPPED(SleepEx, &ShortenedPause)};
+        RULED(FindNextFileW, 18), WRAPPED(SleepEx, &ShortenedPause),
+        RULED(FlushFileBuffers, 20), RULED(GetVolumeInformationW, 21),
+        RULED(GetDiskFreeSpaceW, 22)};
     // clang-format on
     // On Windows the system keeps the file rules itself.
     strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
