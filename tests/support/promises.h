@@ -107,7 +107,10 @@ struct Promises {
         const bool complete = ended == Ended::kSuccess || (ended == Ended::kCut && recorded);
         const int promise = complete ? 1 : 2;
         const auto say = [&](int number, const std::wstring& path, const std::string& found) {
-            broken << number << ' ' << Utf8(path) << ": " << found << "; ";
+            const bool zeros = found.find('\0') != npos;  // as a power cut leaves unflushed data
+            broken << number << ' ' << Utf8(path) << ": "
+                   << (zeros ? std::to_string(found.size()) + " zeros" : found.substr(0, 40))
+                   << "; ";
         };
         // In a backup not yet restored, which a later run merges back.
         const auto inBackup = [&](const std::wstring& path, const std::string& content) {
@@ -165,10 +168,12 @@ struct Promises {
             roaming.empty() ? kMissing.content : ReadTextFile(roaming + L"\\Norvane\\" + config);
         const std::string mine = Get(before, config).content;
         const bool due = before.contains(config) && roamingBefore == kMissing.content;
+        // Without the player's own, the installation's may be migrated: a later run would.
         if (due ? perUser != mine &&
                       (perUser != kMissing.content ||
                        !(inBackup(config, mine) || (!complete && Get(now, config).content == mine)))
-                : perUser != roamingBefore) {
+                : perUser != roamingBefore &&
+                      (before.contains(config) || perUser != Get(update, config).content)) {
             say(promise, L"per-user " + config, perUser);
         }
         for (const auto& [path, file] : outside.empty() ? Tree{} : ::Take(outside)) {

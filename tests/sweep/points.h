@@ -35,7 +35,7 @@ inline int Total(const Point& point) {
     return calls;
 }
 
-// Links are made apart: see MakeLink.
+// Links are made apart: see Link.
 inline void Plant(const std::wstring& root, const Tree& tree) {
     for (const auto& [path, file] : tree) {
         if (file.attributes == FILE_ATTRIBUTE_REPARSE_POINT) {
@@ -46,18 +46,21 @@ inline void Plant(const std::wstring& root, const Tree& tree) {
     }
 }
 
-// A link to a folder, as a player's tool makes one: under Wine a Linux symbolic link, which only
-// a Linux program makes; on Windows a junction.
-inline void MakeLink(const std::wstring& link, const std::wstring& target) {
+// Makes a link to a folder as a player's tool does, or removes it: under Wine a Linux symbolic
+// link, which only a Linux program makes and removes; on Windows a junction.
+inline void Link(const std::wstring& link, const std::wstring& target, bool make = true) {
     const auto unixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     const auto quoted = [&](const std::wstring& path) {
         return L" \"" + (unixName ? fs::path(unixName(path.c_str())).wstring() : path) + L"\"";
     };
-    StartProgram(unixName ? L"Z:\\bin\\ln" : L"C:\\Windows\\System32\\cmd.exe",
-                 (unixName ? L"-s" : L"/c mklink /J") + quoted(unixName ? target : link) +
-                     quoted(unixName ? link : target));
-    WaitUntil([&] { return PathExists(link); }, 10000);
+    if (unixName || make) {
+        StartProgram(
+            unixName ? (make ? L"Z:\\bin\\ln" : L"Z:\\bin\\rm") : L"C:\\Windows\\System32\\cmd.exe",
+            unixName ? (make ? L"-s" + quoted(target) : L"") + quoted(link)
+                     : L"/c mklink /J" + quoted(link) + quoted(target));
+    }
+    WaitUntil([&] { return PathExists(link) == make; }, 10000);
 }
 
 // The runner's environment without its own test variables, and these.
@@ -114,7 +117,7 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
     if (!layout.outside.empty()) {
         Plant(promises.outside = folder / L"Library", layout.outside);
         fs::create_directories(promises.install + L"\\data\\audio");
-        MakeLink(promises.install + L"\\data\\audio\\sub", promises.outside);
+        Link(promises.install + L"\\data\\audio\\sub", promises.outside);
     }
     fs::create_directories(promises.roaming);
     if (layout.perUser != kMissing.content) {
@@ -141,15 +144,16 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
         const Ended ended = code == 0u   ? Ended::kSuccess
                             : code == 3u ? Ended::kFailure
                                          : Ended::kCut;
-        const std::string broken = Behaved(code, run ? 0 : point.error, failure) +
-                                   (next && run && code != 0u ? "4 failed; " : "") +
-                                   promises.Broken(ended);
-        point.broken += broken.empty() || !next || !run ? broken : "4 " + broken;
+        point.broken +=
+            Behaved(code, run ? 0 : point.error, failure) +
+            (next && run && code != 0u ? "4 next run failed: " + Utf8(failure) + "; " : "") +
+            promises.Broken(ended);
         if (run + 1 == point.faults.size() || point.faults.empty()) {
             point.ended = ended == Ended::kSuccess   ? "success"
                           : ended == Ended::kFailure ? Utf8(failure)
                           : code == 9u               ? "killed"
-                                                     : "power cut";
+                          : code == 10u              ? "power cut"
+                                                     : "exit " + std::to_string(code.value_or(0));
             point.lastStatus = status;
         }
         std::istringstream calls(ReadTextFile(log + L".calls"));
@@ -159,6 +163,9 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
         if (ended == Ended::kSuccess) {
             break;  // nothing left to complete
         }
+    }
+    if (!layout.outside.empty()) {  // which the tree walks do not remove under Wine
+        Link(promises.install + L"\\data\\audio\\sub", {}, false);
     }
 }
 
@@ -173,13 +180,17 @@ inline DWORD ExitedClient() {
 }
 
 // run(i) for every i below `count`, `together` at a time.
-inline void RunSideBySide(size_t count, const std::function<void(size_t)>& run, int together = 3) {
+inline void RunSideBySide(size_t count, const std::function<void(size_t)>& run, int together = 4) {
     std::atomic<size_t> next = 0;
     std::vector<std::thread> runners;
     for (int i = 0; i < together; ++i) {
         runners.emplace_back([&] {
             for (size_t mine; (mine = next++) < count;) {
-                run(mine);
+                try {
+                    run(mine);
+                } catch (const std::exception& error) {  // told by the point's empty outcome
+                    printf("point %zu: %s\n", mine, error.what());
+                }
             }
         });
     }

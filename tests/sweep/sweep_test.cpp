@@ -7,19 +7,18 @@
 
 namespace {
 
-// In a folder whose name holds a space: a read-only game file, the player's files in kept folders,
-// one the update ships too, one hidden, one read-only that it does not ship, and launcher
-// settings to migrate that the update ships its own of.
+// In a folder whose name holds a space: a read-only game file, the player's files in a kept
+// folder, one the update ships too and one read-only that it does not, and launcher settings to
+// migrate that the update ships its own of.
 Layout SmallUpdate() {
     Layout layout;
     layout.install = {{L"game.dat", {"old game", FILE_ATTRIBUTE_READONLY}},
                       {L"norvane_version.txt", {"1.1"}},
                       {L"norvane_launcher.cfg", {"player config"}},
                       {L"data\\audio\\music.ogg", {"player music"}},
-                      {L"data\\audio\\mine.ogg", {"player only", FILE_ATTRIBUTE_READONLY}},
-                      {L"data\\assets\\arrow\\skin.png", {"player arrow", FILE_ATTRIBUTE_HIDDEN}}};
+                      {L"data\\audio\\mine.ogg", {"player only", FILE_ATTRIBUTE_READONLY}}};
     layout.update = {{L"game.dat", {"new game"}},
-                     {L"bin\\client.dll", {"new dll"}},
+                     {L"client.dll", {"new dll"}},
                      {L"data\\audio\\music.ogg", {"update music"}},
                      {L"norvane_launcher.cfg", {"shipped config"}},
                      {L"norvane_client_pending_version.txt", {"1.2"}}};
