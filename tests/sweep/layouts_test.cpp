@@ -35,11 +35,15 @@ bool Fits(const Tree& tree, const std::wstring& path) {
     return true;
 }
 
-// A file of one lies where the other has a folder (a link is one): such an update fails, as it
-// should.
-bool InTheWay(const Tree& install, const Tree& update) {
+// A file of the installation, or of the player's behind its link, lies where the update has a
+// folder, or the other way round (a link is a folder): such an update fails, as it should.
+bool InTheWay(const Layout& layout) {
+    Tree install = layout.install;
+    for (const auto& [path, file] : layout.outside) {
+        install[L"data\\audio\\sub\\" + path] = file;
+    }
     for (const auto& [path, file] : install) {
-        for (const auto& [shipped, its] : update) {
+        for (const auto& [shipped, its] : layout.update) {
             const bool link = file.attributes == FILE_ATTRIBUTE_REPARSE_POINT;
             if (Below(path, shipped) ||
                 (link ? !_wcsicmp(path.c_str(), shipped.c_str()) : Below(shipped, path))) {
@@ -64,11 +68,11 @@ Layout Generate(unsigned seed) {
         const bool above = name.find(L'.') == npos;
         for (Tree* tree : {&layout.install, &layout.update}) {
             const bool update = tree == &layout.update;
-            std::wstring path = name + (random() % 12 == 0 ? L"\\f" : L"");  // a folder
+            std::wstring path = name + (random() % 16 == 0 ? L"\\f" : L"");  // a folder
             if (update && random() % 4 == 0) {  // named in other letters' case
                 CharUpperW(path.data());
             }
-            if (random() % (above && !_wcsicmp(path.c_str(), name.c_str()) ? 12 : 2) == 0 &&
+            if (random() % (above && !_wcsicmp(path.c_str(), name.c_str()) ? 40 : 2) == 0 &&
                 Fits(*tree, path)) {
                 (*tree)[path] = {(update ? "new " : "old ") + Utf8(path),
                                  update ? 0 : kAttributes[random() % 7]};
@@ -98,7 +102,7 @@ TEST(Layouts, EveryShapeOfAnUpdateKeepsThePromises) {
         Plant(folder / L"release\\Norvane 1.2", layout.update);
         const bool archived = MakeArchive(folder / L"release", folder / L"update.tar", L"-c");
         // A file in the way of a folder fails every run: the failed runs' promises hold.
-        const bool inTheWay = InTheWay(layout.install, layout.update);
+        const bool inTheWay = InTheWay(layout);
         points[i] = {{L"MOSSHARBOR_TEST_LAYOUT_SEED=" + std::to_wstring(seeds[i])},
                      inTheWay ? "in the way" : "clear"};
         RunPoint(layout, folder / L"update.tar", ExitedClient(), points[i]);
