@@ -96,6 +96,11 @@ struct Promises {
         outsideBefore = outside.empty() ? Tree{} : ::Take(outside);
     }
 
+    bool Recorded() const {
+        return ReadTextFile(install + L"\\norvane_version.txt") !=
+               Get(before, L"norvane_version.txt").content;
+    }
+
     // After a run that ended so; a program still running may keep files in the working folders.
     std::string Broken(Ended ended, bool programsRunning = false) const {
         std::ostringstream broken;

@@ -160,8 +160,8 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
         point.calls.clear();
         for (std::string function; calls >> function >> point.calls[function];) {
         }
-        if (ended == Ended::kSuccess) {
-            break;  // nothing left to complete
+        if (ended == Ended::kSuccess || promises.Recorded()) {
+            break;  // nothing left to complete, or no update left for the launcher to offer
         }
     }
     if (!layout.outside.empty()) {  // which the tree walks do not remove under Wine
