@@ -75,6 +75,7 @@ ArchiveListing ListArchive(const wchar_t* archivePath) {
     listing.exitCode = RunArchiveTool(L"-tvf -", archivePath, nullptr, [&](const wchar_t* line) {
         ++listing.entries;
         listing.files += IsListedFile(line) ? 1 : 0;
+        listing.hardLinks += IsListedFile(line) && line[0] == L'h' ? 1 : 0;
     });
     return listing;
 }

@@ -28,6 +28,7 @@ int RunArchiveTool(const wchar_t* arguments, const wchar_t* archivePath,
 struct ArchiveListing {
     int entries = 0;
     int files = 0;
+    int hardLinks = 0;  // of the files, those stored as a link to another member
     int exitCode = 0;
 };
 ArchiveListing ListArchive(const wchar_t* archivePath);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "tools/held_file_retry.h"
 #include "tools/line_splitter.h"
 #include "tools/unique_handle.h"
 
@@ -52,11 +53,15 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
     }
     PROCESS_INFORMATION started = {};
 
-    // CreateProcessW may write into the command line it is given.
-    std::wstring writableCommandLine = launch.commandLine;
-    const BOOL created = CreateProcessW(launch.programPath, writableCommandLine.data(), nullptr,
-                                        nullptr, redirect ? TRUE : FALSE, CREATE_NO_WINDOW, nullptr,
-                                        launch.workingDirectory, &startup, &started);
+    // A scanner looking at the program as it starts holds its file for a moment.
+    const bool created =
+        RetryFileWhileHeld([&] {
+            // CreateProcessW may write into the command line it is given.
+            std::wstring writableCommandLine = launch.commandLine;
+            return Outcome(CreateProcessW(launch.programPath, writableCommandLine.data(), nullptr,
+                                          nullptr, redirect ? TRUE : FALSE, CREATE_NO_WINDOW,
+                                          nullptr, launch.workingDirectory, &startup, &started));
+        }) == ERROR_SUCCESS;
     // From here only the child holds a write end, so reading ends when the child lets go.
     writeEnd.Reset();
     if (!created) {

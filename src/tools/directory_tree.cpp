@@ -9,41 +9,33 @@
 
 namespace {
 
-// How each file reaches its place. A move with an `asideFolder` may rename a file it cannot
-// replace into that folder.
+// How each file reaches its place. A file it cannot replace may be renamed into `asideFolder`.
 struct Transfer {
-    bool move = false;
     std::wstring asideFolder;
+    DWORD flags = 0;
 };
 
-bool TransferFile(const Transfer& transfer, const std::wstring& from, DWORD attributes,
-                  const std::wstring& to, RetryBudget& budget) {
-    if (!transfer.move) {
-        return ReplaceByCopy(from, attributes, to, budget);
-    }
-    return ReplaceByMove(from, to, MOVEFILE_COPY_ALLOWED, transfer.asideFolder, budget);
-}
-
 // Each sub-tree gets its own copy of the callback; the retry budget is shared by the whole walk.
-int TransferTree(const Transfer& transfer, const std::wstring& source,
-                 const std::wstring& destination, FileCallback onFile, RetryBudget& budget) {
+void TransferTree(const Transfer& transfer, const std::wstring& source,
+                  const std::wstring& destination, FileCallback onFile, RetryBudget& budget,
+                  TreeMove& outcome) {
     CreateDirectoryW(destination.c_str(), nullptr);
-    int failed = 0;
     ForEachEntry(source, [&](const ListedEntry& entry) {
         const std::wstring from = source + L"\\" + entry.name;
         const std::wstring to = destination + L"\\" + entry.name;
         if (entry.kind == EntryKind::kDirectory) {
-            failed += TransferTree(transfer, from, to, onFile, budget);
+            TransferTree(transfer, from, to, onFile, budget, outcome);
         } else if (entry.kind == EntryKind::kFile) {
-            if (!TransferFile(transfer, from, entry.attributes, to, budget)) {
-                ++failed;
+            const DWORD error =
+                ReplaceByMove(from, to, transfer.flags, transfer.asideFolder, budget);
+            if (error != ERROR_SUCCESS && outcome.failed++ == 0) {
+                outcome.firstError = error;
             }
             if (onFile) {
                 onFile();
             }
         }
     });
-    return failed;
 }
 
 // Entries deleted a moment ago stay pending deletion until every holder lets go: under Wine the
@@ -62,7 +54,13 @@ bool RemoveDirectoryOncePendingEntriesGo(const std::wstring& directory, DWORD& w
     return true;
 }
 
-bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DWORD& waitedMs) {
+// What one deletion may wait: pending entries' time, and pauses for held files.
+struct DeletionWaits {
+    DWORD pendingMs = 0;
+    RetryBudget held;
+};
+
+bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DeletionWaits& waits) {
     switch (kind) {
         case EntryKind::kDirectoryLink:
             return RemoveDirectoryW(path.c_str()) != FALSE;  // the link, not what it points to
@@ -71,31 +69,30 @@ bool DeleteEntry(const std::wstring& path, EntryKind kind, DWORD attributes, DWO
             if (attributes & FILE_ATTRIBUTE_READONLY) {
                 SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             }
-            return DeleteFileW(path.c_str()) != FALSE;
+            // A scanner reading a fresh file lets go in a moment.
+            return RetryWhileHeld([&] { return Outcome(DeleteFileW(path.c_str())); },
+                                  PauseWhileHeld, waits.held) == ERROR_SUCCESS;
         case EntryKind::kDirectory:
             break;
     }
     bool emptied = true;
     ForEachEntry(path, [&](const ListedEntry& entry) {
-        emptied = DeleteEntry(path + L"\\" + entry.name, entry.kind, entry.attributes, waitedMs) &&
-                  emptied;
+        emptied =
+            DeleteEntry(path + L"\\" + entry.name, entry.kind, entry.attributes, waits) && emptied;
     });
     // An entry that could not be deleted will not go by waiting for it.
-    return emptied && RemoveDirectoryOncePendingEntriesGo(path, waitedMs);
+    return emptied && RemoveDirectoryOncePendingEntriesGo(path, waits.pendingMs);
 }
 
 }  // namespace
 
-int CopyTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile) {
+TreeMove MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
+                  const std::wstring& asideFolder, DWORD extraFlags) {
     RetryBudget budget;
-    return TransferTree(Transfer{}, source, destination, std::move(onFile), budget);
-}
-
-int MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
-             const std::wstring& asideFolder) {
-    RetryBudget budget;
-    return TransferTree(Transfer{true, asideFolder}, source, destination, std::move(onFile),
-                        budget);
+    TreeMove outcome;
+    TransferTree(Transfer{asideFolder, MOVEFILE_COPY_ALLOWED | extraFlags}, source, destination,
+                 std::move(onFile), budget, outcome);
+    return outcome;
 }
 
 int CountFiles(const std::wstring& directory) {
@@ -117,23 +114,10 @@ bool DeleteTree(const std::wstring& path) {
         const DWORD error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     }
-    DWORD waitedMs = 0;
-    return DeleteEntry(path, examined.kind, examined.attributes, waitedMs);
+    DeletionWaits waits;
+    return DeleteEntry(path, examined.kind, examined.attributes, waits);
 }
 
-ULONGLONG SpaceTaken(ULONGLONG bytes) {
-    constexpr ULONGLONG kCluster = 4096;
-    return (bytes + kCluster - 1) / kCluster * kCluster;
-}
-
-ULONGLONG TreeSpace(const std::wstring& directory) {
-    ULONGLONG sum = 0;
-    ForEachEntry(directory, [&](const ListedEntry& entry) {
-        if (entry.kind == EntryKind::kDirectory) {
-            sum += TreeSpace(directory + L"\\" + entry.name);
-        } else if (entry.kind == EntryKind::kFile) {
-            sum += SpaceTaken(entry.bytes);
-        }
-    });
-    return sum;
+ULONGLONG SpaceTaken(ULONGLONG bytes, ULONGLONG clusterBytes) {
+    return (bytes + clusterBytes - 1) / clusterBytes * clusterBytes;
 }

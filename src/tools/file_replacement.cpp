@@ -84,8 +84,8 @@ bool ReplaceByCopy(const std::wstring& source, DWORD sourceAttributes,
     return error == ERROR_SUCCESS;
 }
 
-bool ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
-                   const std::wstring& asideFolder, RetryBudget& budget) {
+DWORD ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
+                    const std::wstring& asideFolder, RetryBudget& budget) {
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | extraFlags;
     const auto move = [&] {
         return MoveOutcome(MoveFileExW(source.c_str(), destination.c_str(), flags), destination);
@@ -96,20 +96,52 @@ bool ReplaceByMove(const std::wstring& source, const std::wstring& destination, 
     // new file can take its name. A hold that forbids deleting forbids renaming too, so a file
     // held open is never pushed aside.
     if (error == ERROR_SUCCESS || asideFolder.empty()) {
-        return error == ERROR_SUCCESS;
+        return error;
     }
     // Only a file: a folder put aside would be deleted with everything the player keeps in it.
     const DWORD existing = GetFileAttributesW(destination.c_str());
     if (existing == INVALID_FILE_ATTRIBUTES || (existing & FILE_ATTRIBUTE_DIRECTORY)) {
-        return false;
+        return error;
     }
     const std::wstring aside = PutAside(destination, asideFolder);
     if (aside.empty()) {
-        return false;
+        return error;
     }
     error = Outcome(MoveFileExW(source.c_str(), destination.c_str(), flags));
     if (error != ERROR_SUCCESS) {
         MoveFileExW(aside.c_str(), destination.c_str(), 0);
     }
-    return error == ERROR_SUCCESS;
+    return error;
+}
+
+bool CopyIntoPlace(const std::wstring& source, const std::wstring& destination) {
+    const std::wstring partial = destination + L".partial";
+    RetryBudget budget;
+    const DWORD attributes = GetFileAttributesW(source.c_str());
+    bool placed = ReplaceByCopy(source, attributes, partial, budget);
+    // Only a handle with write access flushes, and a read-only copy gives none.
+    const bool readOnly = placed && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly) {
+        SetFileAttributesW(partial.c_str(), WithoutProtection(attributes));
+    }
+    // A scanner opens a fresh file at once; its hold passes.
+    const auto flush = [&] {
+        const UniqueFileHandle copy(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return copy && FlushFileBuffers(copy.Get()) ? ERROR_SUCCESS : Outcome(FALSE);
+    };
+    placed = placed && RetryWhileHeld(flush, PauseWhileHeld, budget) == ERROR_SUCCESS;
+    if (readOnly) {
+        SetFileAttributesW(partial.c_str(), attributes);
+    }
+    // Never over a per-user copy that appeared meanwhile: that one is the player's.
+    const auto rename = [&] {
+        return Outcome(MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH));
+    };
+    placed = placed && RetryWhileHeld(rename, PauseWhileHeld, budget) == ERROR_SUCCESS;
+    if (!placed) {
+        SetFileAttributesW(partial.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(partial.c_str());
+    }
+    return placed;
 }

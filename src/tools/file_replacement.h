@@ -27,6 +27,12 @@ bool ReplaceByCopy(const std::wstring& source, DWORD sourceAttributes,
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING and `extraFlags`, retried while either file is held.
 // A protected destination is replaced too. Given an `asideFolder` on the same volume, a
 // destination that still cannot be replaced, such as the file of a running program, is renamed
-// into it first and put back if the move fails all the same.
-bool ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
-                   const std::wstring& asideFolder, RetryBudget& budget);
+// into it first and put back if the move fails all the same. ERROR_SUCCESS, or the error that
+// made it fail.
+DWORD ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
+                    const std::wstring& asideFolder, RetryBudget& budget);
+
+// Copies `source` to `destination`, where nothing is yet, so that no one ever finds it there
+// half-written: copied under a temporary name, flushed to disk, then renamed, so that a power cut
+// leaves either no `destination` or a whole one, never one that reads as zeros.
+bool CopyIntoPlace(const std::wstring& source, const std::wstring& destination);

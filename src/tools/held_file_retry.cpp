@@ -13,6 +13,10 @@ bool IsHeldByAnotherProcess(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
+bool IsDiskFull(DWORD error) {
+    return error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+}
+
 DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs) {
     if (failedAttempts < 1 || filePausedMs >= kFileRetryLimitMs ||
         treePausedMs >= kTreeRetryLimitMs) {
@@ -38,6 +42,11 @@ DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<
         filePausedMs += pauseMs;
         budget.pausedMs += pauseMs;
     }
+}
+
+DWORD RetryFileWhileHeld(const std::function<DWORD()>& attempt) {
+    RetryBudget budget;
+    return RetryWhileHeld(attempt, PauseWhileHeld, budget);
 }
 
 void PauseWhileHeld(DWORD ms) {

@@ -18,6 +18,9 @@ struct RetryBudget {
 // Only a hold by another process goes away by itself; every other failure is final.
 bool IsHeldByAnotherProcess(DWORD error);
 
+// The errors that mean the volume is full; a player is told so, never sent after another cause.
+bool IsDiskFull(DWORD error);
+
 // The pause before the next attempt at one file after `failedAttempts` failures, given what this
 // file and the whole copy have paused so far; 0 means give up.
 DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs);
@@ -27,6 +30,9 @@ DWORD NextRetryPause(int failedAttempts, DWORD filePausedMs, DWORD treePausedMs)
 // last attempt's result.
 DWORD RetryWhileHeld(const std::function<DWORD()>& attempt, const std::function<void(DWORD)>& pause,
                      RetryBudget& budget);
+
+// RetryWhileHeld for one file on its own, with its own budget and the usual pause.
+DWORD RetryFileWhileHeld(const std::function<DWORD()>& attempt);
 
 // The pause between attempts at a held file. SleepEx, apart from every other pause, so that the
 // test build can shorten these alone and run a whole walk's budget in a moment.

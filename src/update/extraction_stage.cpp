@@ -5,6 +5,7 @@
 #include "tools/archive_tool.h"
 #include "tools/directory_listing.h"
 #include "tools/directory_tree.h"
+#include "tools/volume.h"
 
 namespace {
 
@@ -23,15 +24,17 @@ int ExtractArchive(const wchar_t* archivePath, const wchar_t* toolDirectory, int
 }
 
 // The volume's free space and the archive's size, measured while whatever the tool managed to
-// write still takes its space.
-const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar_t* toolDirectory) {
+// write still takes its space, and whether the volume can hold the archive's hard links.
+const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar_t* toolDirectory,
+                                         const ArchiveListing& listing) {
     ULARGE_INTEGER freeBytes = {};
     WIN32_FILE_ATTRIBUTE_DATA archive = {};
     const bool sizesKnown = GetDiskFreeSpaceExW(toolDirectory, &freeBytes, nullptr, nullptr) &&
                             GetFileAttributesExW(archivePath, GetFileExInfoStandard, &archive);
     const ULONGLONG archiveBytes =
         (static_cast<ULONGLONG>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
-    return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes);
+    const bool linksUnheld = listing.hardLinks > 0 && !ExamineVolume(toolDirectory).holdsHardLinks;
+    return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes, linksUnheld);
 }
 
 std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
@@ -49,8 +52,11 @@ int ExtractionPercent(int extracted, int total) {
 }
 
 const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
-                                        ULONGLONG archiveBytes) {
-    return sizesKnown && freeBytes < archiveBytes ? kDiskFullFailure : kExtractionFailure;
+                                        ULONGLONG archiveBytes, bool linksUnheld) {
+    if (sizesKnown && freeBytes < archiveBytes) {
+        return kDiskFullFailure;
+    }
+    return linksUnheld ? kLinksUnheldFailure : kExtractionFailure;
 }
 
 std::wstring ChooseExtractionRoot(const std::wstring& extractionDir,
@@ -97,7 +103,7 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
     } else if (ExtractArchive(archivePath, paths.toolDirectory.c_str(), listing.entries,
                               progress) != 0) {
         outcome.failureMessage =
-            DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str());
+            DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str(), listing);
     } else {
         SetProgress(progress, kBandEnd);
         outcome.extractionRoot = FindExtractionRoot(paths.extractionDir);

@@ -14,6 +14,8 @@ inline constexpr wchar_t kDiskFullFailure[] = L"Not enough disk space to unpack 
 inline constexpr wchar_t kStaleExtractionFailure[] =
     L"A file of an earlier update is in use. Restart and try again.";
 inline constexpr wchar_t kToolFailure[] = L"Windows could not start tar.exe to unpack the update.";
+inline constexpr wchar_t kLinksUnheldFailure[] =
+    L"The update needs an NTFS drive: this drive cannot store its links.";
 
 // What the extraction stage hands the install stage: the folder whose contents go over the
 // installation, or the message for the failure path.
@@ -34,10 +36,11 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
 // The bar after `extracted` of `total` lines of the extraction: 10 to 50, never past 50.
 int ExtractionPercent(int extracted, int total);
 
-// Which message a failed extraction shows. A tool that stops on a full disk looks like one that
-// met a damaged archive; sending the player after the wrong cause would not help them.
+// Which message a failed extraction shows. A tool that stops on a full disk, or on hard-linked
+// members that the volume cannot hold (exFAT, FAT32), looks like one that met a damaged archive;
+// sending the player after a new download that fails the same way would not help them.
 const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
-                                        ULONGLONG archiveBytes);
+                                        ULONGLONG archiveBytes, bool linksUnheld);
 
 struct TopLevelEntry {
     std::wstring name;

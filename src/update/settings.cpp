@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "tools/directory_listing.h"
@@ -14,23 +15,59 @@ namespace {
 
 // Written into a backup whose content is back in the installation, before it is deleted.
 constexpr wchar_t kRestoredMark[] = L"restored.mark";
+// A move into or out of the backup that has to copy (a preserved directory on another volume, or
+// behind the player's link to one) returns only once the copy is on disk: the player's original
+// is deleted by the move right after.
+constexpr DWORD kDurableMove = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
 bool Exists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The configuration is one file, so it gets one file's share of the retry for held files.
-bool CopyFileWithRetry(const std::wstring& from, const std::wstring& to) {
-    RetryBudget budget;
-    return ReplaceByCopy(from, GetFileAttributesW(from.c_str()), to, budget);
 }
 
 std::wstring Join(const std::wstring& parent, const std::wstring& name) {
     return parent + L"\\" + name;
 }
 
-// Creates the folders between `root` and `root\relative`, top down, so the tree copy (which
-// creates one level only) has a parent to create its destination in.
+// The size of the file at `path`, as the system resolves the path (through a player's link, the
+// file behind it); nothing for a folder or where there is no file.
+std::optional<ULONGLONG> FileBytes(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA found = {};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &found) ||
+        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return std::nullopt;
+    }
+    return (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+}
+
+// Calls `visit(relative, bytes)` for each of the player's files that the update below
+// `extractionRoot` would overwrite: the configuration, and each file of a preserved directory.
+template <typename Visit>
+void ForEachShippedSetting(const WorkingPaths& paths, const std::wstring& extractionRoot,
+                           Visit visit) {
+    const auto offer = [&](const std::wstring& relative) {
+        if (const auto bytes = FileBytes(Join(paths.installDir, relative))) {
+            visit(relative, *bytes);
+        }
+    };
+    if (FileBytes(Join(extractionRoot, kLauncherConfigFileName))) {
+        offer(kLauncherConfigFileName);
+    }
+    const auto walk = [&](const auto& self, const std::wstring& relative) -> void {
+        ForEachEntry(Join(extractionRoot, relative), [&](const ListedEntry& entry) {
+            const std::wstring below = Join(relative, entry.name);
+            if (entry.kind == EntryKind::kDirectory) {
+                self(self, below);
+            } else if (entry.kind == EntryKind::kFile) {
+                offer(below);
+            }
+        });
+    };
+    for (const wchar_t* relative : kPreservedDirectories) {
+        walk(walk, relative);
+    }
+}
+
+// Creates the folders between `root` and `root\relative`, top down.
 void CreateIntermediateDirectories(const std::wstring& root, const std::wstring& relative) {
     size_t separator = relative.find(L'\\');
     while (separator != std::wstring::npos) {
@@ -39,21 +76,25 @@ void CreateIntermediateDirectories(const std::wstring& root, const std::wstring&
     }
 }
 
-// Copies the configuration and every preserved directory found below `from` into `to`;
-// returns the number of files that could not be copied.
-int CopySettings(const std::wstring& from, const std::wstring& to) {
+// Moves the preserved directories found below `from` over `to`, and the configuration too when
+// asked; returns the number of files that could not be moved.
+int MoveSettings(const std::wstring& from, const std::wstring& to, bool withConfig,
+                 const std::wstring& asideFolder) {
     int failures = 0;
     const std::wstring config = Join(from, kLauncherConfigFileName);
-    if (Exists(config) && !CopyFileWithRetry(config, Join(to, kLauncherConfigFileName))) {
+    RetryBudget budget;
+    if (withConfig && Exists(config) &&
+        ReplaceByMove(config, Join(to, kLauncherConfigFileName), kDurableMove, asideFolder,
+                      budget) != ERROR_SUCCESS) {
         ++failures;
     }
     for (const wchar_t* relative : kPreservedDirectories) {
         const std::wstring source = Join(from, relative);
-        if (!Exists(source)) {
-            continue;
+        if (Exists(source)) {
+            CreateIntermediateDirectories(to, relative);
+            failures +=
+                MoveTree(source, Join(to, relative), nullptr, asideFolder, kDurableMove).failed;
         }
-        CreateIntermediateDirectories(to, relative);
-        failures += CopyTree(source, Join(to, relative), nullptr);
     }
     return failures;
 }
@@ -82,81 +123,95 @@ std::vector<LeftoverBackup> FindOtherBackups(const WorkingPaths& paths) {
     return leftovers;
 }
 
-}  // namespace
-
-bool BackupSettings(const WorkingPaths& paths) {
-    const std::wstring& backupDir = paths.backupDir;
-    // An interrupted run for a client with this same id left the player's originals here: they
-    // move aside, to be merged like any other run's, instead of being overwritten.
-    if (Exists(backupDir) && !Exists(Join(backupDir, kRestoredMark)) &&
-        !MoveFileW(backupDir.c_str(),
-                   (backupDir + L"_" + std::to_wstring(GetTickCount64())).c_str())) {
-        return false;
-    }
-    DeleteTree(backupDir);
-    CreateDirectoryW(backupDir.c_str(), nullptr);
-    int failures = CopySettings(paths.installDir, backupDir);
-
-    // What an interrupted run backed up is older than what the installation now holds, which
-    // may already be the update's files: the oldest backup is merged last so its copy wins.
-    // A restored backup's remnant holds nothing the installation lacks.
+// What an interrupted run set aside is older than what the installation now holds, which may
+// already be the update's files: the oldest backup is merged last so its copy wins. A restored
+// backup's remnant holds nothing the installation lacks.
+int MergeInterruptedBackups(const WorkingPaths& paths) {
     std::vector<LeftoverBackup> leftovers = FindOtherBackups(paths);
     std::sort(leftovers.begin(), leftovers.end(), [](const auto& a, const auto& b) {
         return CompareFileTime(&a.created, &b.created) > 0;
     });
+    int failures = 0;
     for (const LeftoverBackup& leftover : leftovers) {
         if (!leftover.restored) {
-            failures += CopySettings(leftover.path, backupDir);
+            failures += MoveSettings(leftover.path, paths.backupDir, true, {});
         }
     }
-    if (failures > 0) {
-        DeleteTree(backupDir);  // the originals are untouched, so the partial copy can go
+    return failures;
+}
+
+}  // namespace
+
+DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRoot) {
+    const std::wstring& backupDir = paths.backupDir;
+    // An interrupted run for a client with this same id left the player's originals here: they
+    // move aside, to be merged like any other run's, instead of being overwritten.
+    const std::wstring movedAside = backupDir + L"_" + std::to_wstring(GetTickCount64());
+    if (Exists(backupDir) && !Exists(Join(backupDir, kRestoredMark))) {
+        if (const DWORD error = RetryFileWhileHeld(
+                [&] { return Outcome(MoveFileW(backupDir.c_str(), movedAside.c_str())); })) {
+            return error;
+        }
     }
-    return failures == 0;
+    DeleteTree(backupDir);
+    CreateDirectoryW(backupDir.c_str(), nullptr);
+    DWORD error = ERROR_SUCCESS;
+    RetryBudget budget;
+    ForEachShippedSetting(paths, extractionRoot, [&](const std::wstring& relative, ULONGLONG) {
+        if (error == ERROR_SUCCESS) {
+            CreateIntermediateDirectories(backupDir, relative);
+            error = ReplaceByMove(Join(paths.installDir, relative), Join(backupDir, relative),
+                                  kDurableMove, {}, budget);
+        }
+    });
+    if (error == ERROR_SUCCESS && MergeInterruptedBackups(paths) > 0) {
+        error = ERROR_GEN_FAILURE;
+    }
+    // Nothing of the update is installed yet, so what was set aside simply goes back; what cannot
+    // stays in a backup that the next run merges.
+    if (error != ERROR_SUCCESS &&
+        MoveSettings(backupDir, paths.installDir, true, paths.replacedDir) == 0) {
+        DeleteRestoredBackup(backupDir);
+    }
+    return error;
 }
 
 bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder) {
     const std::wstring& backupDir = paths.backupDir;
-    int failures = 0;
     // Moved, not copied: what stays behind is exactly what could not be put back, so a backup
     // kept for it never brings an older copy of anything else over the player's later changes.
-    for (const wchar_t* relative : kPreservedDirectories) {
-        const std::wstring saved = Join(backupDir, relative);
-        if (Exists(saved)) {
-            failures +=
-                MoveTree(saved, Join(paths.installDir, relative), nullptr, paths.replacedDir);
-        }
-    }
+    // The configuration is not put back: the installation keeps the update's.
+    int failures = MoveSettings(backupDir, paths.installDir, false, paths.replacedDir);
 
-    // The backup may hold the player's only copy of the configuration (the update can ship its
-    // own), so a migration that was due but failed keeps the backup too, and so does one that
-    // could not run for want of a per-user folder (a profile redirected to a share that is
-    // offline, or broken).
+    // The player's configuration: set aside when the update ships its own, else still installed.
+    // Set aside, the backup holds the player's only copy, so a migration that was due but failed
+    // keeps the backup too, and so does one that could not run for want of a per-user folder (a
+    // profile redirected to a share that is offline, or broken).
     const std::wstring savedConfig = Join(backupDir, kLauncherConfigFileName);
-    if (Exists(savedConfig)) {
-        const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
-        if (perUserConfig.empty() ||
-            (!Exists(perUserConfig) && !CopyFileWithRetry(savedConfig, perUserConfig))) {
-            ++failures;
-        } else {
-            // The per-user copy serves now: a kept backup holds what failed.
-            DeleteTree(savedConfig);
-        }
+    const bool setAside = Exists(savedConfig);
+    const std::wstring config =
+        setAside ? savedConfig : Join(paths.installDir, kLauncherConfigFileName);
+    if (!Exists(config)) {
+        return failures == 0;
+    }
+    const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
+    const bool migrated =
+        !perUserConfig.empty() && (Exists(perUserConfig) || CopyIntoPlace(config, perUserConfig));
+    if (setAside && !migrated) {
+        ++failures;
+    } else if (setAside) {
+        // The per-user copy serves now, and it is on disk: a kept backup holds what failed.
+        DeleteTree(savedConfig);
     }
     return failures == 0;
 }
 
-ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths) {
-    WIN32_FILE_ATTRIBUTE_DATA config = {};
+ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,
+                            ULONGLONG clusterBytes) {
     ULONGLONG needed = 0;
-    if (GetFileAttributesExW(Join(paths.installDir, kLauncherConfigFileName).c_str(),
-                             GetFileExInfoStandard, &config)) {
-        needed +=
-            SpaceTaken((static_cast<ULONGLONG>(config.nFileSizeHigh) << 32) | config.nFileSizeLow);
-    }
-    for (const wchar_t* relative : kPreservedDirectories) {
-        needed += TreeSpace(Join(paths.installDir, relative));
-    }
+    ForEachShippedSetting(paths, extractionRoot, [&](const std::wstring&, ULONGLONG bytes) {
+        needed += SpaceTaken(bytes, clusterBytes);
+    });
     return needed;
 }
 

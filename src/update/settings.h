@@ -15,23 +15,27 @@ inline constexpr const wchar_t* kPreservedDirectories[] = {
 };
 inline constexpr wchar_t kLauncherConfigFileName[] = L"norvane_launcher.cfg";
 
-// Copies the launcher configuration and the preserved directories into the run's backup
-// directory. False when any existing file could not be backed up: then the installation must
-// not be touched, because the backup would not hold the player's only copy, and the partial
-// copy is gone again.
-bool BackupSettings(const WorkingPaths& paths);
+// Sets aside, by moving them into the run's backup directory, the player's files that the update
+// below `extractionRoot` ships too: the launcher configuration and the files of the preserved
+// directories that have a namesake there. A rename keeps the bytes already on disk, and every
+// other file of the player's stays where it is, untouched. Then merges the backups of interrupted
+// runs, oldest last. ERROR_SUCCESS, or the first error: then whatever was set aside is back in
+// the installation, or in a backup that a later run merges.
+DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRoot);
 
-// The space a backup of the configuration and the preserved directories takes, file by file as
-// the disk rounds them up.
-ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths);
+// The space the files BackupSettings sets aside would take if the move has to copy them (a
+// preserved directory on another volume), in the backup volume's clusters.
+ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,
+                            ULONGLONG clusterBytes);
 
 // The failure to show when `freeBytes` cannot hold `neededBytes`, with how much more the player
 // must free; empty when they fit.
 std::wstring BackupSpaceFailure(ULONGLONG neededBytes, ULONGLONG freeBytes);
 
-// Moves the preserved directories back over the installation and migrates the configuration
-// to the per-user folder below `roamingFolder`. False when any file could not be put back: the
-// backup must then be kept, and it holds exactly those files.
+// Moves the set-aside files back over the installation and migrates the configuration (the
+// player's, set aside or still in the installation) to the per-user folder below `roamingFolder`.
+// False when any file could not be put back: the backup must then be kept, and it holds exactly
+// those files.
 bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder);
 
 // Backups that interrupted earlier runs left behind, once the restore has put their content back

@@ -6,6 +6,7 @@
 #include "tools/directory_tree.h"
 #include "tools/file_replacement.h"
 #include "tools/unique_handle.h"
+#include "tools/volume.h"
 #include "update/extraction_stage.h"
 #include "update/install_progress.h"
 #include "update/roaming_folder.h"
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
+constexpr wchar_t kBackupDiskFull[] = L"Not enough disk space to back up settings.";
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
 constexpr wchar_t kMissingFile[] =
@@ -32,23 +34,23 @@ void WaitForClient(int32_t clientPid) {
 
 struct InstallCount {
     int tried = 0;   // files the walk found
-    int failed = 0;  // of them, not moved into place
+    TreeMove moved;  // how many of them could not be moved into place, and why the first
 };
 
 // Moves the update over the installation: the extracted files sit on the installation's own
-// volume, so each one is a rename rather than a second write of every byte. The player's
-// originals are safe in the backup by now.
+// volume, so each one is a rename rather than a second write of every byte. The player's files
+// that the update ships too are set aside in the backup by now.
 InstallCount InstallFiles(const std::wstring& extractionRoot, const WorkingPaths& paths,
                           ProgressState& progress) {
     const int total = CountFiles(extractionRoot);
     InstallCount count;
-    count.failed = MoveTree(
+    count.moved = MoveTree(
         extractionRoot, paths.installDir,
         [&progress, &count, total] {
             ++count.tried;
             SetProgress(progress, InstallPercent(count.tried, total));
         },
-        paths.replacedDir);
+        paths.replacedDir, 0);
     return count;
 }
 
@@ -59,18 +61,24 @@ const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFil
     if (count.tried < listedFiles) {
         return kMissingFile;
     }
-    return count.failed > 0 ? kIncompleteInstall : nullptr;
+    if (count.moved.failed == 0) {
+        return nullptr;
+    }
+    // Closing the game frees no disk space.
+    return IsDiskFull(count.moved.firstError) ? kDiskFullFailure : kIncompleteInstall;
 }
 
 // The free space where the backup goes, against what it will take; empty when it fits or cannot
 // be measured.
-std::wstring BackupSpaceCheck(const WorkingPaths& paths) {
+std::wstring BackupSpaceCheck(const WorkingPaths& paths, const std::wstring& extractionRoot) {
     ULARGE_INTEGER freeBytes = {};
     // A share's name counts only with its trailing backslash.
     if (!GetDiskFreeSpaceExW((paths.updateDir + L"\\").c_str(), &freeBytes, nullptr, nullptr)) {
         return {};
     }
-    return BackupSpaceFailure(BackupSpaceNeeded(paths), freeBytes.QuadPart);
+    const ULONGLONG cluster = ExamineVolume(paths.toolDirectory).clusterBytes;
+    return BackupSpaceFailure(BackupSpaceNeeded(paths, extractionRoot, cluster),
+                              freeBytes.QuadPart);
 }
 
 // The launcher reads the current version file; only a complete install may advance it. It is
@@ -81,7 +89,7 @@ bool PromoteVersionFile(const WorkingPaths& paths) {
     }
     RetryBudget budget;
     return ReplaceByMove(paths.pendingVersionFile, paths.currentVersionFile, MOVEFILE_WRITE_THROUGH,
-                         {}, budget);
+                         {}, budget) == ERROR_SUCCESS;
 }
 
 void LaunchClient(const UpdateJob& job) {
@@ -140,14 +148,14 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
 
     SetStatus(progress, L"Backing up settings...");
     // Only the extraction has taken space so far; the backup must not be the one to fill the disk.
-    const std::wstring noSpace = BackupSpaceCheck(paths);
+    const std::wstring noSpace = BackupSpaceCheck(paths, extraction.extractionRoot);
     if (!noSpace.empty()) {
         DeleteTree(paths.extractionDir);
         return Fail(std::move(job), progress, noSpace.c_str());
     }
-    if (!BackupSettings(paths)) {
+    if (const DWORD error = BackupSettings(paths, extraction.extractionRoot)) {
         DeleteTree(paths.extractionDir);  // the next attempt unpacks anew: only space is kept
-        return Fail(std::move(job), progress, kBackupFailure);
+        return Fail(std::move(job), progress, IsDiskFull(error) ? kBackupDiskFull : kBackupFailure);
     }
     SetProgress(progress, 55);
 

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "tools/file_replacement.h"
+#include "tools/held_file_retry.h"
 #include "tools/unique_handle.h"
 #include "update/extraction_stage.h"
 #include "update/settings.h"
@@ -12,10 +14,19 @@ namespace {
 
 constexpr wchar_t kProbeName[] = L"\\mossharbor-write-check.tmp";
 
-bool CreateProbe(const std::wstring& path) {
-    return static_cast<bool>(
-        UniqueFileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_TEMPORARY, nullptr)));
+// Scanners and indexers open a file the instant it is created; such a hold is waited for, as for
+// any other file, so that only a real refusal fails the check.
+DWORD CreateProbe(const std::wstring& path) {
+    return RetryFileWhileHeld([&] {
+        const UniqueFileHandle probe(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                 CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+        return probe ? ERROR_SUCCESS : Outcome(FALSE);
+    });
+}
+
+DWORD DeleteProbe(const std::wstring& path) {
+    const DWORD error = RetryFileWhileHeld([&] { return Outcome(DeleteFileW(path.c_str())); });
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
 }  // namespace
@@ -23,14 +34,15 @@ bool CreateProbe(const std::wstring& path) {
 DWORD TryChangingFolder(const std::wstring& folder) {
     const std::wstring probe = folder + kProbeName;
     const std::wstring replacement = probe + L".new";
-    const bool allowed =
-        CreateProbe(probe) && CreateProbe(replacement) &&
-        MoveFileExW(replacement.c_str(), probe.c_str(), MOVEFILE_REPLACE_EXISTING) &&
-        DeleteFileW(probe.c_str());
-    const DWORD error = allowed ? ERROR_SUCCESS : GetLastError();
-    if (!allowed) {
-        DeleteFileW(replacement.c_str());
-        DeleteFileW(probe.c_str());
+    RetryBudget budget;
+    DWORD error = CreateProbe(probe);
+    error = error ? error : CreateProbe(replacement);
+    error = error ? error : ReplaceByMove(replacement, probe, 0, {}, budget);
+    error = error ? error : DeleteProbe(probe);
+    // Nothing of the check may stay in the player's folders, whichever step failed.
+    if (error != ERROR_SUCCESS) {
+        DeleteProbe(replacement);
+        DeleteProbe(probe);
     }
     return error;
 }
@@ -45,7 +57,7 @@ const wchar_t* WriteCheckFailure(const WorkingPaths& paths) {
         const bool exists =
             attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
         const DWORD error = exists ? TryChangingFolder(folder) : ERROR_SUCCESS;
-        if (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL) {
+        if (IsDiskFull(error)) {
             return kDiskFullFailure;
         }
         if (error != ERROR_SUCCESS) {
