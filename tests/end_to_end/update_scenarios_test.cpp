@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "support/harness.h"
+#include "support/promises.h"
 
 namespace {
 
@@ -49,8 +49,8 @@ struct UpdaterRun {
         WriteTextFile(In(L"game.dat"), "old game");
         WriteTextFile(In(L"norvane_version.txt"), "1.1");
         WriteTextFile(In(L"norvane_launcher.cfg"), "player config");
-        WriteTextFile(In(L"data\\audio\\music.ogg"), playerMusic);
-        WriteTextFile(In(L"data\\audio\\mine.ogg"), playerOnly);
+        WriteTextFile(In(L"data\\audio\\music.ogg"), "player music");
+        WriteTextFile(In(L"data\\audio\\mine.ogg"), "player only");
         WriteTextFile(In(L"data\\assets\\arrow\\skin.png"), "player arrow");
         WriteTextFile(In(kHelper), "old helper");
         WriteTextFile(release + L"game.dat", "new game");
@@ -93,6 +93,10 @@ struct UpdaterRun {
     void Start(DWORD clientPid, const std::wstring& holdAt = L"", int percent = 0) {
         ASSERT_TRUE(PathExists(archive) || MakeArchive(folder / L"release", archive, options));
         scanner = HoldFileOpen(archive, FILE_SHARE_READ | FILE_SHARE_DELETE);
+        if (promises.install.empty()) {  // the installation as the player left it
+            promises = {.archive = archive, .roaming = folder.path};
+            promises.Take(install, Take(release.substr(4, release.size() - 5)));
+        }
         // The player's music playing: a file the update does not ship is never moved or replaced.
         listener = HoldFileOpen(In(L"data\\audio\\mine.ogg"), FILE_SHARE_READ);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_HOLD_STATUS", holdAt.c_str());
@@ -147,34 +151,25 @@ struct UpdaterRun {
         EXPECT_EQ(WaitForExit(300), std::nullopt) << "a failed update must wait for the player";
         PressEscape();
         EXPECT_EQ(WaitForExit(10000), 0u);
-        EXPECT_EQ(ReadTextFile(In(L"norvane_version.txt")), "1.1");
-        EXPECT_TRUE(PathExists(archive) && !ClientWasStarted(0));
+        EXPECT_EQ(promises.Broken(Ended::kFailure), "");
+        EXPECT_FALSE(ClientWasStarted(0));
     }
-    // The update installed, the player's data kept, version 1.2, working folders gone (unless a
-    // program still running keeps a file put aside, or a backup is kept), the client started in
-    // the installation.
+    // The promises kept (working folders gone unless a program still running keeps a file put
+    // aside), no kept folder made that the player did not have, the client started in the
+    // installation.
     void ExpectUpdated(bool programsEnded = true) const {
-        EXPECT_EQ(ReadTextFile(In(L"game.dat")), "new game");
-        EXPECT_EQ(ReadTextFile(In(L"bin\\clïent.dll")), "new dll");
-        EXPECT_EQ(ReadTextFile(In(L"bin\\.version")), "dot");
-        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\music.ogg")), playerMusic);
-        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\mine.ogg")), playerOnly);
-        EXPECT_EQ(ReadTextFile(In(L"data\\audio\\new.ogg")), "update only");
-        EXPECT_EQ(ReadTextFile(In(L"data\\assets\\arrow\\skin.png")), "player arrow");
-        EXPECT_EQ(ReadTextFile(folder / L"Norvane\\norvane_launcher.cfg"), roamingConfig);
-        EXPECT_EQ(ReadTextFile(In(L"norvane_version.txt")), "1.2");
-        EXPECT_FALSE(PathExists(In(L"norvane_client_pending_version.txt")));
-        EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")) || PathExists(archive));
-        EXPECT_TRUE(!programsEnded || fs::is_empty(In(L"update"))) << "working folders left";
+        EXPECT_EQ(promises.Broken(Ended::kSuccess, !programsEnded), "");
+        EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")));
         EXPECT_TRUE(ClientWasStarted(10000) && ReadWideFile(In(L"client_started.txt")) == install);
+    }
+    // The player changes a file between runs.
+    void PlayerWrites(const std::wstring& path, const std::string& content) {
+        WriteTextFile(In(path), promises.before[path].content = content);
     }
 
     ScratchFolder folder;
     std::wstring options;
     std::wstring release;
-    std::string playerMusic = "player music";
-    std::string playerOnly = "player only";
-    std::string roamingConfig = "player config";
     // Folders as players have them: spaces, and letters no single ANSI code page holds.
     std::wstring updaterExe = folder / L"Updater Средство\\mossharbor-updater-under-test.exe";
     std::wstring install;
@@ -185,6 +180,7 @@ struct UpdaterRun {
     HWND window = nullptr;
     UniqueFileHandle held;     // by another program, through the run
     UniqueFileHandle scanner;  // reading the download as it lands, until the run ends
+    Promises promises;
     UniqueFileHandle listener;
 };
 
@@ -234,8 +230,7 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
     WriteTextFile(run.release + L"data\\audio\\music\\theme.ogg", "update theme");
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLOUD_FOLDERS", L"1");
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CreateFileW 32 7 update 1.2.tar");
-    run.roamingConfig = "roaming config";
-    WriteTextFile(run.folder / L"Norvane\\norvane_launcher.cfg", run.roamingConfig);
+    WriteTextFile(run.folder / L"Norvane\\norvane_launcher.cfg", "roaming config");
     run.Start(GetProcessId(run.client.Get()));
     // The game is still running: nothing may be touched yet.
     Sleep(1500);
@@ -246,34 +241,27 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
     WriteTextFile(run.folder / L"client may exit", "");
     EXPECT_TRUE(run.Succeeded());
     run.ExpectUpdated();
-    EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music\\theme.ogg")), "player theme");
-    EXPECT_EQ(ReadTextFile(L"\\\\?\\" + run.In(deep)), "deep");
-    EXPECT_EQ(ReadTextFile(run.In(L"assets\\19\\1999.pak")), "pak");
-    for (const wchar_t* own : {L"data\\audio\\music.ogg", L"data\\audio\\mine.ogg"}) {
-        EXPECT_TRUE(GetFileAttributesW(run.In(own).c_str()) & FILE_ATTRIBUTE_READONLY) << own;
-    }
     ExpectProgressBands(ReadWideFile(run.Log()));
 }
 
 // Each row spoils the run in its own way, holds a player's file the backup needs, or makes a call
-// fail as Windows may, with the game's data read-only. None may record the
-// update, lose the player's data or leave a partial backup to be merged. Before the install the
-// installation stays as it was; from the install on, the row's file does (attributes too): a
-// running program's old file is back in its place.
+// fail as Windows may, with the game's data read-only. Each keeps a failed run's promises, says
+// its own words and leaves no partial backup to be merged; before the install nothing is
+// installed and no partial extraction is left.
 TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
     const struct {
         const char* name;
         const wchar_t* message;
         const wchar_t* inject = nullptr;
-        const wchar_t* unchanged = nullptr;  // the install has begun
+        bool installing = false;  // the install has begun
         void (*spoil)(UpdaterRun& run) = [](UpdaterRun&) {};
     } failures[] = {
         {"no extraction folder", L"Failed to create extraction directory.",
          L"CreateDirectoryW 3 0"},
-        {"a download cut to nothing", kExtractionFailure, nullptr, nullptr,
+        {"a download cut to nothing", kExtractionFailure, nullptr, false,
          [](UpdaterRun& run) { WriteTextFile(run.archive = run.folder / L"empty.tar", ""); }},
         {"hard links on a drive without them",
-         L"The update needs an NTFS drive: this drive cannot store its links.", nullptr, nullptr,
+         L"The update needs an NTFS drive: this drive cannot store its links.", nullptr, false,
          [](UpdaterRun& run) {
              // A game file's second name, and a download that ends inside the member after it.
              CreateHardLinkW((run.release + L"bin\\copy.dll").c_str(),
@@ -287,9 +275,9 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         {"a player's file held", kBackupFailure, L"MoveFileExW 32 0 music.ogg"},
         {"the launcher settings held", kBackupFailure, L"MoveFileExW 32 0 norvane_launcher.cfg"},
         {"an interrupted same-id backup that cannot be moved aside", kBackupFailure,
-         L"MoveFileW 5 0 backup_0", nullptr,
+         L"MoveFileW 5 0 backup_0", false,
          [](UpdaterRun& run) { WriteTextFile(run.In(L"update\\backup_0\\data\\x.ogg"), ""); }},
-        {"the download still being written", kExtractionFailure, nullptr, nullptr,
+        {"the download still being written", kExtractionFailure, nullptr, false,
          [](UpdaterRun& run) {
              ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c"));
              run.held = HoldFileOpen(run.archive, FILE_SHARE_READ, GENERIC_WRITE);
@@ -302,7 +290,7 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
          L"MoveFileExW 5 0 data\\audio"},
         {"a disk too full for an empty file", kDiskFull, L"CreateFileW 112 0 Norvane\\"},
         {"an earlier extraction held",
-         L"A file of an earlier update is in use. Restart and try again.", nullptr, nullptr,
+         L"A file of an earlier update is in use. Restart and try again.", nullptr, false,
          [](UpdaterRun& run) {
              WriteTextFile(run.In(L"update\\extract\\Norvane 1.1\\held.bin"), "");
              run.held = HoldFileOpen(run.In(L"update\\extract\\Norvane 1.1\\held.bin"));
@@ -310,13 +298,13 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         {"the tool's exit code unknown", kExtractionFailure, L"GetExitCodeProcess 6 0"},
         {"no thread for the update", L"The update could not be started. Nothing was changed.",
          L"CreateThread 8 0"},
-        {"not put aside", kIncompleteInstall, L"MoveFileExW 5 0 crash_reporter", kHelper},
-        {"old one put back", kIncompleteInstall, L"MoveFileExW 5 5 crash_reporter", kHelper},
-        {"read-only, not replaced", kIncompleteInstall, L"MoveFileExW 5 0 game.dat", L"game.dat"},
+        {"not put aside", kIncompleteInstall, L"MoveFileExW 5 0 crash_reporter", true},
+        {"old one put back", kIncompleteInstall, L"MoveFileExW 5 5 crash_reporter", true},
+        {"read-only, not replaced", kIncompleteInstall, L"MoveFileExW 5 0 game.dat", true},
         {"a file of the update gone",
          L"An update file went missing. Security software may have removed it.",
-         L"FindFirstFileW 2 0 bin\\tools", L"bin\\tools\\patch.dll"},
-        {"a folder in the way", kIncompleteInstall, nullptr, L"bin\\.version\\mine.txt",
+         L"FindFirstFileW 2 0 bin\\tools", true},
+        {"a folder in the way", kIncompleteInstall, nullptr, true,
          [](UpdaterRun& run) { WriteTextFile(run.In(L"bin\\.version\\mine.txt"), "mine"); }},
     };
     for (const auto& failure : failures) {
@@ -325,16 +313,11 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         SetFileAttributesW(run.In(L"game.dat").c_str(), FILE_ATTRIBUTE_READONLY);
         failure.spoil(run);
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", failure.inject);
-        const std::wstring kept = run.In(failure.unchanged ? failure.unchanged : L"game.dat");
-        const auto before = std::pair(ReadTextFile(kept), GetFileAttributesW(kept.c_str()));
         run.Start(0);
         run.ExpectFailureUntilEscape(failure.message);
-        EXPECT_EQ(std::pair(ReadTextFile(kept), GetFileAttributesW(kept.c_str())), before);
-        EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), run.playerMusic);
         // Installed in part, or nothing installed and no partial extraction left; no backup.
-        EXPECT_EQ(PathExists(run.In(L"data\\audio\\new.ogg")), failure.unchanged != nullptr);
-        EXPECT_EQ(PathExists(run.In(L"update\\extract\\Norvane 1.2")),
-                  failure.unchanged != nullptr);
+        EXPECT_EQ(PathExists(run.In(L"data\\audio\\new.ogg")), failure.installing);
+        EXPECT_EQ(PathExists(run.In(L"update\\extract\\Norvane 1.2")), failure.installing);
         // No partial backup left.
         EXPECT_FALSE(PathExists(run.In(L"update\\backup_0\\norvane_launcher.cfg")));
     }
@@ -396,22 +379,19 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\clïent.dll")), "old dll");
     EXPECT_EQ(ReadTextFile(run.In(L"bin\\tools\\patch.dll")), "old dll");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\extract\\Norvane 1.2\\bin\\clïent.dll")), "new dll");
-    EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
     EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\data\\audio\\music.ogg")), "player music");
     EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\old.ogg")), "interrupted");  // merged back
 
     // The player changes another file of the folder the kept backup is for; the next update puts
     // back only what that backup had to keep. The roaming folder is offline by then: the player's
     // launcher settings still wait in the backup for a later run to migrate.
-    run.playerOnly = "changed since";
-    WriteTextFile(run.In(L"data\\audio\\mine.ogg"), run.playerOnly);
+    run.PlayerWrites(L"data\\audio\\mine.ogg", "changed since");
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", nullptr);
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
-    run.roamingConfig = "<missing>";
+    run.promises.roaming.clear();
     run.Start(1234);
     EXPECT_TRUE(run.Succeeded());
     run.ExpectUpdated(false);
-    EXPECT_EQ(ReadTextFile(run.In(L"update\\backup_1234\\norvane_launcher.cfg")), "player config");
 }
 
 // The updater runs from the installation and the update ships a new one, and a helper the game
@@ -449,8 +429,6 @@ TEST(EndToEnd, RunningProgramsAndAHiddenDesktopIniDoNotStopTwoUpdatesInARow) {
         EXPECT_EQ(PathExists(run.In(L"update\\backup_0\\data\\audio\\desktop.ini")),
                   !programsEnded);
         EXPECT_FALSE(PathExists(run.In(L"update\\backup_0\\data\\audio\\music.ogg")));
-        EXPECT_EQ(ReadTextFile(run.In(L"mossharbor-updater.exe")), "new updater");
-        EXPECT_EQ(ReadTextFile(helper), "new helper");
         const std::wstring kept =
             programsEnded ? ini : run.In(L"update\\backup_0\\data\\audio\\desktop.ini");
         EXPECT_EQ(ReadTextFile(kept), "[.ShellClassInfo]");
@@ -474,6 +452,7 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     WriteTextFile(run.In(L"data\\audio\\music.ogg"), "update music");
     // Killed again once every file is over the installation, before the restore.
     run.Start(4321, L"Installing files...", 90);
+    run.promises.before[L"data\\audio\\music.ogg"].content = "player music";  // the original
 
     // Offered again for a client with the same id, once the held run is killed. The version file is
     // held while it is promoted, a folder of the backup, emptied by the restore, while the backup
@@ -488,14 +467,11 @@ TEST(EndToEnd, RerunsMergeTheOldestOriginalsBackAndNeverARestoredBackup) {
     run.Release();
     run.ExpectFailureUntilEscape(kIncompleteInstall);
     held.clear();
-    EXPECT_EQ(ReadTextFile(run.In(L"data\\assets\\arrow\\skin.png")), "player arrow");
-    EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), "player music");
 
     // The player plays on; the next attempt keeps what they changed. While it installs, closing
     // is refused, and a file locked through five attempts, 1.55 s of pauses, is waited for: inside
     // the two seconds of retries, not inside one.
-    run.playerMusic = "newer music";
-    WriteTextFile(run.In(L"data\\audio\\music.ogg"), run.playerMusic);
+    run.PlayerWrites(L"data\\audio\\music.ogg", "newer music");
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"MoveFileExW 33 31 game.dat");
     run.Start(4321, L"Installing files...", 55);
     run.PressEscape();
@@ -577,8 +553,6 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
         }
         run.Start(0);
         run.ExpectFailureUntilEscape(message);
-        EXPECT_EQ(ReadTextFile(run.In(L"game.dat")), "old game");
-        EXPECT_EQ(ReadTextFile(run.In(L"data\\audio\\music.ogg")), run.playerMusic);
         EXPECT_FALSE(PathExists(run.In(L"update\\extract\\Norvane 1.2")));
         EXPECT_EQ(ReadTextFile(run.install + L"\\..\\library\\favourite.ogg"), "kept\n");
     }

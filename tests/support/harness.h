@@ -67,14 +67,14 @@ inline std::wstring TestProgramPath(const std::wstring& exeName) {
 
 // Starts a program as its own process, the way the launcher would; no handle on failure.
 inline UniqueHandle StartProgram(const std::wstring& exePath, const std::wstring& arguments,
-                                 const std::wstring& folder = {}) {
+                                 const std::wstring& folder = {}, const wchar_t* environment = {}) {
     std::wstring commandLine = L"\"" + exePath + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
     if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW, nullptr, folder.empty() ? nullptr : folder.c_str(),
-                        &startup, &info)) {
+                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, (void*)environment,
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
         return {};
     }
     const UniqueHandle thread(info.hThread);

@@ -1,0 +1,224 @@
+// The updater's promises as checks any run can be held to: over the installation, its working
+// folders, the archive and the per-user folder, against the installation as the player left it
+// and the update's files. Each broken one is named "promise path: what was found; ".
+#pragma once
+
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "support/harness.h"
+#include "tools/directory_listing.h"
+#include "update/settings.h"
+
+struct NoCase {  // as Windows compares names
+    bool operator()(const std::wstring& a, const std::wstring& b) const {
+        return _wcsicmp(a.c_str(), b.c_str()) < 0;
+    }
+};
+struct File {
+    std::string content;
+    DWORD attributes = 0;  // those that protect it; a link is FILE_ATTRIBUTE_REPARSE_POINT
+    bool operator==(const File&) const = default;
+};
+// Files by path below a root; folders are implied, links are not entered.
+using Tree = std::map<std::wstring, File, NoCase>;
+constexpr DWORD kProtected =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+const File kMissing{"<missing>"};  // ReadTextFile's word for it
+
+inline void Take(const std::wstring& root, Tree& tree, const std::wstring& below = {}) {
+    ForEachEntry(L"\\\\?\\" + root + below, [&](const ListedEntry& entry) {
+        const std::wstring path = below + L"\\" + entry.name;
+        if (entry.kind == EntryKind::kDirectory) {
+            Take(root, tree, path);
+        } else {
+            tree[path.substr(1)] =
+                entry.kind == EntryKind::kFile
+                    ? File{ReadTextFile(L"\\\\?\\" + root + path), entry.attributes & kProtected}
+                    : File{"<link>", FILE_ATTRIBUTE_REPARSE_POINT};
+        }
+    });
+}
+inline Tree Take(const std::wstring& root) {
+    Tree tree;
+    Take(root, tree);
+    return tree;
+}
+inline File Get(const Tree& tree, const std::wstring& path) {
+    const auto found = tree.find(path);
+    return found == tree.end() ? kMissing : found->second;
+}
+inline std::string Utf8(const std::wstring& text) {
+    std::string utf8(text.size() * 3, '\0');
+    utf8.resize(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), utf8.data(),
+                                    int(utf8.size()), nullptr, nullptr));
+    return utf8;
+}
+// Below a link of `tree`, or below one of the folders whose files are the player's.
+inline bool Below(const std::wstring& path, const std::wstring& folder) {
+    return path.size() > folder.size() && path[folder.size()] == L'\\' &&
+           _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0;
+}
+inline bool BehindLink(const Tree& tree, const std::wstring& path) {
+    for (const auto& [link, file] : tree) {
+        if (file.attributes == FILE_ATTRIBUTE_REPARSE_POINT && Below(path, link)) {
+            return true;
+        }
+    }
+    return false;
+}
+inline bool Kept(const std::wstring& path) {
+    for (const wchar_t* folder : kPreservedDirectories) {
+        if (Below(path, folder)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+enum class Ended { kSuccess, kFailure, kCut };  // kCut: killed, or the power cut
+
+struct Promises {
+    std::wstring install{}, archive{}, roaming{};  // no per-user folder when `roaming` is empty
+    Tree before{}, update{};  // the installation as the player left it (not its update folder)
+    std::string roamingBefore = kMissing.content;  // the per-user launcher settings
+    std::wstring outside{};  // a folder of the player's behind a link in the installation
+    Tree outsideBefore{};
+
+    // Taken before the first run: the installation as the player left it.
+    void Take(const std::wstring& installDir, const Tree& updateFiles) {
+        install = installDir;
+        before = ::Take(install);
+        std::erase_if(before, [](const auto& entry) { return Below(entry.first, L"update"); });
+        update = updateFiles;
+        roamingBefore = ReadTextFile(roaming + L"\\Norvane\\norvane_launcher.cfg");
+        outsideBefore = outside.empty() ? Tree{} : ::Take(outside);
+    }
+
+    bool Recorded() const {
+        return ReadTextFile(install + L"\\norvane_version.txt") !=
+               Get(before, L"norvane_version.txt").content;
+    }
+
+    // After a run that ended so; a program still running may keep files in the working folders.
+    std::string Broken(Ended ended, bool programsRunning = false) const {
+        std::ostringstream broken;
+        const Tree now = ::Take(install);
+        const std::wstring pending = L"norvane_client_pending_version.txt",
+                           version = L"norvane_version.txt", config = kLauncherConfigFileName;
+        const bool recorded = Get(now, version) != Get(before, version);
+        // Complete: reported so, or recorded by a run cut short after it.
+        const bool complete = ended == Ended::kSuccess || (ended == Ended::kCut && recorded);
+        const int promise = complete ? 1 : 2;
+        const auto say = [&](int number, const std::wstring& path, const std::string& found) {
+            const bool zeros = found.find('\0') != npos;  // as a power cut leaves unflushed data
+            broken << number << ' ' << Utf8(path) << ": "
+                   << (zeros ? std::to_string(found.size()) + " zeros" : found.substr(0, 40))
+                   << "; ";
+        };
+        // In a backup not yet restored, which a later run merges back.
+        const auto inBackup = [&](const std::wstring& path, const std::string& content) {
+            for (const auto& [saved, file] : now) {
+                const size_t cut = saved.size() - std::min(saved.size(), path.size() + 1);
+                const std::wstring backup = saved.substr(0, cut);
+                if (_wcsnicmp(backup.c_str(), L"update\\backup_", 14) == 0 &&
+                    backup.find(L'\\', 7) == npos && file.content == content &&
+                    _wcsicmp(saved.c_str() + cut, (L"\\" + path).c_str()) == 0 &&
+                    !now.contains(backup + L"\\restored.mark")) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        std::set<std::wstring, NoCase> paths;
+        for (const Tree* tree : {&before, &update}) {
+            for (const auto& [path, file] : *tree) {
+                paths.insert(path);
+            }
+        }
+        const File newVersion =
+            update.contains(pending) ? update.at(pending) : Get(before, version);
+        if (ended == Ended::kFailure && recorded) {
+            say(2, version, Get(now, version).content);
+        }
+        if (complete &&
+            (Get(now, version).content != newVersion.content || now.contains(pending))) {
+            say(1, version, Get(now, version).content);
+        }
+        for (const std::wstring& path : paths) {
+            const File old = Get(before, path), shipped = Get(update, path), is = Get(now, path);
+            if (path == pending || path == version || BehindLink(before, path)) {
+                continue;  // what lies behind a link is the outside folder's
+            }
+            if (before.contains(path) && Kept(path)) {  // the player's: it wins over the update's
+                if (is != old && (complete || !inBackup(path, old.content))) {
+                    say(promise, path, is.content);
+                }
+                continue;
+            }
+            const bool shipping = update.contains(path);
+            const bool kept = complete ? is.content == (shipping ? shipped : old).content &&
+                                             (shipping || is == old)
+                                       : is == old || (shipping && is.content == shipped.content) ||
+                                             (ended == Ended::kCut && is.content == old.content) ||
+                                             (ended == Ended::kCut && shipping && is == kMissing);
+            if (!kept) {
+                say(promise, path, is.content);
+            }
+        }
+        // The player's launcher settings: migrated once, kept in a backup if the per-user folder
+        // refused them, or still where they were.
+        const std::string perUser =
+            roaming.empty() ? kMissing.content : ReadTextFile(roaming + L"\\Norvane\\" + config);
+        const std::string mine = Get(before, config).content;
+        const bool due = before.contains(config) && roamingBefore == kMissing.content;
+        // Without the player's own, the installation's may be migrated: a later run would.
+        if (due ? perUser != mine &&
+                      (perUser != kMissing.content ||
+                       !(inBackup(config, mine) || (!complete && Get(now, config).content == mine)))
+                : perUser != roamingBefore &&
+                      (before.contains(config) || perUser != Get(update, config).content)) {
+            say(promise, L"per-user " + config, perUser);
+        }
+        for (const auto& [path, file] : outside.empty() ? Tree{} : ::Take(outside)) {
+            if (outsideBefore.contains(path) && file != outsideBefore.at(path)) {
+                say(promise, outside + L"\\" + path, file.content);
+            }
+        }
+        if (ended == Ended::kCut) {
+            return broken.str();
+        }
+        for (const auto& [path, file] : now) {  // the write check's probe, never left behind
+            if (path.find(L"mossharbor-write-check") != npos) {
+                say(promise, path, "left");
+            }
+        }
+        if (!roaming.empty()) {  // a migration's temporary names
+            ForEachEntry(roaming + L"\\Norvane", [&](const ListedEntry& entry) {
+                if (_wcsicmp(entry.name.c_str(), config.c_str()) != 0) {
+                    say(promise, roaming + L"\\Norvane\\" + entry.name, "left");
+                }
+            });
+        }
+        if (PathExists(archive) != !complete) {
+            say(promise, archive, complete ? "left" : "gone");
+        }
+        // Working folders gone, but for a backup holding only settings the per-user folder refused.
+        if (complete && !programsRunning) {
+            ForEachEntry(L"\\\\?\\" + install + L"\\update", [&](const ListedEntry& entry) {
+                const std::wstring kept = L"update\\" + entry.name + L"\\" + config;
+                if (!entry.name.starts_with(L"backup_") || !now.contains(kept)) {
+                    say(1, L"update\\" + entry.name, "left");
+                }
+            });
+            for (const auto& [path, file] : now) {
+                if (Below(path, L"update") && path.find(L'\\', 7) != path.find(L'\\' + config)) {
+                    say(1, path, "left");
+                }
+            }
+        }
+        return broken.str();
+    }
+    static constexpr size_t npos = std::wstring::npos;
+};

@@ -1,0 +1,111 @@
+// Every call of a small update fails in turn, with each error a player's machine gives there; the
+// updater is killed, and the power fails, before each of its calls; each run is held to the
+// promises, and so is the run after it.
+#include <gtest/gtest.h>
+
+#include "sweep/points.h"
+
+namespace {
+
+// In a folder whose name holds a space: a read-only game file, the player's files in a kept
+// folder, one the update ships too and one read-only that it does not, and launcher settings to
+// migrate that the update ships its own of.
+Layout SmallUpdate() {
+    Layout layout;
+    layout.install = {{L"game.dat", {"old game", FILE_ATTRIBUTE_READONLY}},
+                      {L"norvane_version.txt", {"1.1"}},
+                      {L"norvane_launcher.cfg", {"player config"}},
+                      {L"data\\audio\\music.ogg", {"player music"}},
+                      {L"data\\audio\\mine.ogg", {"player only", FILE_ATTRIBUTE_READONLY}}};
+    layout.update = {{L"game.dat", {"new game"}},
+                     {L"client.dll", {"new dll"}},
+                     {L"data\\audio\\music.ogg", {"update music"}},
+                     {L"norvane_launcher.cfg", {"shipped config"}},
+                     {L"norvane_client_pending_version.txt", {"1.2"}}};
+    return layout;
+}
+
+// The errors Windows documents for each call that a player's machine gives: a hold of a moment
+// (32, 33), a refusal (5), a full disk (112), a path gone meanwhile (2, 3), no memory (8). The
+// system folder, the waits and the pauses do not fail.
+const std::pair<std::string, std::vector<DWORD>> kErrors[] = {
+    {"CreateFileW", {32, 5, 112, 3}},
+    {"CreateDirectoryW", {5, 112, 3}},
+    {"CopyFileW", {32, 33, 5, 112, 2}},
+    {"MoveFileExW", {32, 5, 112, 2}},
+    {"MoveFileW", {32, 5, 2}},
+    {"DeleteFileW", {32, 5, 2}},
+    {"RemoveDirectoryW", {32, 5, 3}},
+    {"GetFileAttributesW", {5, 3}},
+    {"GetFileAttributesExW", {5, 2}},
+    {"SetFileAttributesW", {32, 5, 2}},
+    {"FindFirstFileW", {5, 3}},
+    {"FindNextFileW", {5}},
+    {"GetDiskFreeSpaceExW", {5, 3}},
+    {"CreatePipe", {8}},
+    {"CreateProcessW", {2, 5}},
+    {"GetExitCodeProcess", {5}},
+    {"CreateThread", {8}},
+    {"FlushFileBuffers", {5, 112}},
+    {"GetVolumeInformationW", {5, 3}},
+    {"GetDiskFreeSpaceW", {5, 3}},
+};
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
+    ScratchFolder folder;
+    const Layout layout = SmallUpdate();
+    Plant(folder / L"release\\Norvane 1.2", layout.update);
+    const std::wstring archive = folder / L"update.tar";
+    ASSERT_TRUE(MakeArchive(folder / L"release", archive, L"-c"));
+    const DWORD client = ExitedClient();
+    const auto run = [&](std::vector<Point>& points) {
+        RunSideBySide(points.size(),
+                      [&](size_t i) { RunPoint(layout, archive, client, points[i]); });
+    };
+    std::vector<Point> clean(1);
+    run(clean);
+    ASSERT_EQ(clean[0].ended + clean[0].broken, "success");
+    std::vector<Point> points;
+    for (const auto& [function, errors] : kErrors) {
+        for (const DWORD error : errors) {
+            for (int n = 1; n <= clean[0].calls[function]; ++n) {
+                points.push_back({{L"MOSSHARBOR_TEST_FAIL=" + Wide(function) + L" " +
+                                   std::to_wstring(error) + L" #" + std::to_wstring(n)},
+                                  function + " " + std::to_string(error),
+                                  error});
+            }
+        }
+    }
+    for (int n = 1; n <= Total(clean[0]); ++n) {
+        points.push_back({{L"MOSSHARBOR_TEST_KILL=* " + std::to_wstring(n)}, "kill"});
+        points.push_back({{L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)}, "power cut"});
+    }
+    run(points);
+    // A run killed during the install leaves the player's originals in its backup; the next run,
+    // which merges them, loses power at each of its calls.
+    std::vector<Point> killed;
+    for (const Point& point : points) {
+        if (point.row == "kill" && point.lastStatus == L"Installing files...") {
+            killed.push_back({point.faults});
+        }
+    }
+    ASSERT_FALSE(killed.empty()) << "no kill during the install";
+    killed = {killed[killed.size() / 2]};
+    run(killed);
+    std::vector<Point> cuts;
+    for (int n = 1; n <= Total(killed[0]); ++n) {
+        cuts.push_back({{killed[0].faults[0], L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)},
+                        "kill in the install, then power cut"});
+    }
+    run(cuts);
+    points.insert(points.end(), cuts.begin(), cuts.end());
+    const std::string table = Table(points);
+    printf("%s", table.c_str());
+    EXPECT_EQ(table.find("BROKE"), npos) << "each run of a point: the variables above";
+}
+
+}  // namespace
