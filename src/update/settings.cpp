@@ -57,7 +57,8 @@ Examined Examine(const std::wstring& path) {
 }
 
 // Calls `visit(relative, bytes)` for each of the player's files that the update below
-// `extractionRoot` would overwrite: the configuration, and each file of a preserved directory.
+// `extractionRoot` may overwrite: the configuration, and each file of a preserved directory that
+// the update ships too.
 // Returns the first error that left it unsure of one: such a file would be overwritten unkept.
 template <typename Visit>
 DWORD ForEachShippedSetting(const WorkingPaths& paths, const std::wstring& extractionRoot,
@@ -73,11 +74,9 @@ DWORD ForEachShippedSetting(const WorkingPaths& paths, const std::wstring& extra
             visit(relative, installed.bytes);
         }
     };
-    const Examined shippedConfig = Examine(Join(extractionRoot, kLauncherConfigFileName));
-    note(shippedConfig.error);
-    if (shippedConfig.file) {
-        offer(kLauncherConfigFileName);
-    }
+    // Set aside whether the update ships one or not: it is renamed, which costs nothing, and it
+    // is migrated from the backup either way.
+    offer(kLauncherConfigFileName);
     const auto walk = [&](const auto& self, const std::wstring& relative) -> void {
         const bool listed =
             ForEachEntry(Join(extractionRoot, relative), [&](const ListedEntry& entry) {
@@ -215,34 +214,36 @@ DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRo
     return error;
 }
 
-bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder) {
+RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder) {
     const std::wstring& backupDir = paths.backupDir;
+    RestoreOutcome outcome;
     // Moved, not copied: what stays behind is exactly what could not be put back, so a backup
     // kept for it never brings an older copy of anything else over the player's later changes.
-    // The configuration is not put back: the installation keeps the update's.
-    int failures = MoveSettings(backupDir, paths.installDir, false, paths.replacedDir);
+    outcome.filesLeft = MoveSettings(backupDir, paths.installDir, false, paths.replacedDir);
 
-    // The player's configuration: set aside when the update ships its own, else still installed.
-    // Set aside, the backup holds the player's only copy, so a migration that was due but failed
-    // keeps the backup too, and so does one that could not run for want of a per-user folder (a
-    // profile redirected to a share that is offline, or broken).
+    // The player's configuration, always set aside: a migration that was due but failed keeps it
+    // in the backup, and so does one that could not run for want of a per-user folder (a profile
+    // redirected to a share that is offline, or broken), unless it can go back where it was.
     const std::wstring savedConfig = Join(backupDir, kLauncherConfigFileName);
-    const bool setAside = Exists(savedConfig);
-    const std::wstring config =
-        setAside ? savedConfig : Join(paths.installDir, kLauncherConfigFileName);
-    if (!Exists(config)) {
-        return failures == 0;
+    if (!Exists(savedConfig)) {
+        return outcome;
     }
     const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
-    const bool migrated =
-        !perUserConfig.empty() && (Seen(perUserConfig) || CopyIntoPlace(config, perUserConfig));
-    if (setAside && !migrated) {
-        ++failures;
-    } else if (setAside) {
-        // The per-user copy serves now, and it is on disk: a kept backup holds what failed.
+    const bool migrated = !perUserConfig.empty() &&
+                          (Seen(perUserConfig) || CopyIntoPlace(savedConfig, perUserConfig));
+    const std::wstring installedConfig = Join(paths.installDir, kLauncherConfigFileName);
+    RetryBudget budget;
+    if (!Seen(installedConfig)) {
+        // The update brought none, or could not install its own: the player's goes back.
+        outcome.configLeft = ReplaceByMove(savedConfig, installedConfig, kDurableMove,
+                                           paths.replacedDir, budget) != ERROR_SUCCESS;
+    } else if (migrated) {
+        // The installation keeps the update's; the per-user copy, on disk, serves the player.
         DeleteTree(savedConfig);
+    } else {
+        outcome.configLeft = true;
     }
-    return failures == 0;
+    return outcome;
 }
 
 ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,
