@@ -273,7 +273,6 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
              SetEnvironmentVariableW(L"MOSSHARBOR_TEST_NO_HARD_LINKS", L"1");
          }},
         {"a player's file held", kBackupFailure, L"MoveFileExW 32 0 music.ogg"},
-        {"the launcher settings held", kBackupFailure, L"MoveFileExW 32 0 norvane_launcher.cfg"},
         {"an interrupted same-id backup that cannot be moved aside", kBackupFailure,
          L"MoveFileW 5 0 backup_0", false,
          [](UpdaterRun& run) { WriteTextFile(run.In(L"update\\backup_0\\data\\x.ogg"), ""); }},
@@ -300,7 +299,6 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
          L"CreateThread 8 0"},
         {"not put aside", kIncompleteInstall, L"MoveFileExW 5 0 crash_reporter", true},
         {"old one put back", kIncompleteInstall, L"MoveFileExW 5 5 crash_reporter", true},
-        {"read-only, not replaced", kIncompleteInstall, L"MoveFileExW 5 0 game.dat", true},
         {"a file of the update gone",
          L"An update file went missing. Security software may have removed it.",
          L"FindFirstFileW 2 0 bin\\tools", true},
