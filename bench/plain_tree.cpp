@@ -40,6 +40,25 @@ void PlainMoveTree(const std::wstring& source, const std::wstring& destination) 
     });
 }
 
+void PlainSetAsideShipped(const std::wstring& shipped, const std::wstring& installed,
+                          const std::wstring& aside) {
+    // A folder the installation lacks has nothing to set aside, and no folder is made for it.
+    if (GetFileAttributesW(installed.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    CreateDirectoryW(aside.c_str(), nullptr);
+    ForEachEntry(shipped, [&](const ListedEntry& entry) {
+        const std::wstring from = installed + L"\\" + entry.name;
+        const std::wstring to = aside + L"\\" + entry.name;
+        if (IsDirectory(entry.attributes)) {
+            PlainSetAsideShipped(shipped + L"\\" + entry.name, from, to);
+        } else {
+            // The rename itself tells whether the player has the file: one call per shipped file.
+            MoveFileExW(from.c_str(), to.c_str(), 0);
+        }
+    });
+}
+
 int PlainCountFiles(const std::wstring& directory) {
     int count = 0;
     ForEachEntry(directory, [&](const ListedEntry& entry) {

@@ -1,9 +1,11 @@
 // The raw work of one update, as a floor for the updater's end-to-end time:
-//   raw-update.exe copy|move <pid> <archive> <install_dir>
-// The same listing and extraction with the same tar.exe, started the same way, the backup (a
-// copy), the file count, a plain copy or move of the update over the installation, the restore
-// (a move of the backup back, as the updater restores) and the deletions; no window, no
-// progress, no retries.
+//   raw-update.exe copy|move|lean <pid> <archive> <install_dir>
+// The same listing and extraction with the same tar.exe, started the same way, the backup, the
+// file count, a plain copy or move of the update over the installation, the restore (a move of
+// the backup back, as the updater restores) and the deletions; no window, no progress, no
+// retries. `copy` and `move` back up by copying the launcher settings and the whole of the kept
+// folders; `lean` only moves aside the player's files in the kept folders (and the settings) that
+// the update ships, and migrates the settings through a flushed temporary copy.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -73,6 +75,23 @@ void PlacePreserved(const std::wstring& from, const std::wstring& to, bool move)
     }
 }
 
+// The player's files the update would replace, moved aside; nothing else of the kept folders
+// is touched.
+void SetAsideShipped(const std::wstring& root, const std::wstring& install,
+                     const std::wstring& backup) {
+    for (const wchar_t* relative : kPreserved) {
+        const std::wstring aside = backup + L"\\" + relative;
+        for (size_t slash = aside.find(L'\\', backup.size() + 1); slash != std::wstring::npos;
+             slash = aside.find(L'\\', slash + 1)) {
+            CreateDirectoryW(aside.substr(0, slash).c_str(), nullptr);
+        }
+        PlainSetAsideShipped(root + L"\\" + relative, install + L"\\" + relative, aside);
+    }
+    if (Exists(root + kConfig)) {
+        MoveFileExW((install + kConfig).c_str(), (backup + kConfig).c_str(), 0);
+    }
+}
+
 void MigrateConfig(const std::wstring& backup) {
     wchar_t roaming[MAX_PATH];
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming))) {
@@ -84,6 +103,32 @@ void MigrateConfig(const std::wstring& backup) {
     if (!Exists(perUser)) {
         CopyFileW((backup + kConfig).c_str(), perUser.c_str(), FALSE);
     }
+}
+
+// A power cut must find either no per-user settings or complete ones: a copy under another
+// name, flushed, then renamed into place.
+void MigrateConfigDurably(const std::wstring& install) {
+    wchar_t roaming[MAX_PATH];
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming))) {
+        return;
+    }
+    const std::wstring folder = std::wstring(roaming) + L"\\Norvane";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring perUser = folder + kConfig;
+    if (Exists(perUser)) {
+        return;
+    }
+    const std::wstring temporary = perUser + L".tmp";
+    if (!CopyFileW((install + kConfig).c_str(), temporary.c_str(), FALSE)) {
+        return;
+    }
+    {
+        UniqueFileHandle copy(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr,
+                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        FlushFileBuffers(copy.Get());
+    }
+    MoveFileExW(temporary.c_str(), perUser.c_str(),
+                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 // Prints how long each step took, as "name=ms" pairs on one line, so a slow run shows where,
@@ -115,11 +160,14 @@ class StepClock {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 5 || (wcscmp(argv[1], L"copy") != 0 && wcscmp(argv[1], L"move") != 0)) {
-        std::fprintf(stderr, "usage: raw-update.exe copy|move <pid> <archive> <install_dir>\n");
+    const std::wstring floor = argc < 5 ? L"" : argv[1];
+    if (floor != L"copy" && floor != L"move" && floor != L"lean") {
+        std::fprintf(stderr,
+                     "usage: raw-update.exe copy|move|lean <pid> <archive> <install_dir>\n");
         return 2;
     }
-    const bool move = wcscmp(argv[1], L"move") == 0;
+    const bool copy = floor == L"copy";
+    const bool lean = floor == L"lean";
     const std::wstring pid = argv[2];
     const std::wstring archive = argv[3];
     const std::wstring install = argv[4];
@@ -137,21 +185,31 @@ int wmain(int argc, wchar_t** argv) {
 
     PlainDeleteTree(backup);
     CreateDirectoryW(backup.c_str(), nullptr);
-    CopyFileW((install + kConfig).c_str(), (backup + kConfig).c_str(), FALSE);
-    PlacePreserved(install, backup, false);
+    if (lean) {
+        SetAsideShipped(root, install, backup);
+    } else {
+        CopyFileW((install + kConfig).c_str(), (backup + kConfig).c_str(), FALSE);
+        PlacePreserved(install, backup, false);
+    }
     clock.Lap("backup");
 
     PlainCountFiles(root);
     clock.Lap("count");
-    if (move) {
-        PlainMoveTree(root, install);
-    } else {
+    if (copy) {
         PlainCopyTree(root, install);
+    } else {
+        PlainMoveTree(root, install);
     }
     clock.Lap("install");
 
     PlacePreserved(backup, install, true);
-    MigrateConfig(backup);
+    if (lean) {
+        MoveFileExW((backup + kConfig).c_str(), (install + kConfig).c_str(),
+                    MOVEFILE_REPLACE_EXISTING);
+        MigrateConfigDurably(install);
+    } else {
+        MigrateConfig(backup);
+    }
     clock.Lap("restore");
 
     DeleteFileW(archive.c_str());

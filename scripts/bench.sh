@@ -1,8 +1,10 @@
 #!/bin/sh
-# The benchmark: a large synthetic update applied by the updater from start to exit, against two
-# floors doing the same raw work in a plain program, one copying the update over the
-# installation and one moving it, in alternating rounds; then a bare window open as long as an
-# update, Wine's own memory floor. Prints a results table and writes it to
+# The benchmark: a large synthetic update applied by the updater from start to exit, against three
+# floors doing the raw work of an update in a plain program, in alternating rounds: one copying
+# the update over the installation and one moving it, both backing up the whole of the kept
+# folders by a copy, and the lean one, which moves the update over and only moves aside the
+# player's files the update ships; then a bare window open as long as an update, Wine's own
+# memory floor. Prints a results table and writes it to
 # build/bench/benchmark-report.md.
 # Nothing fails on a number.
 #
@@ -24,7 +26,7 @@ report=$build/benchmark-report.md
 
 scripts/install-packages.sh python3
 cmake --preset mingw -B "$build" -DMOSSHARBOR_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" --target bench
+cmake --build "$build" --target bench -j2
 scripts/build-bsdtar.sh "$build/bsdtar"
 scripts/make-wineprefix.sh "$build/wineprefix" null "$build/bsdtar/bsdtar.exe"
 export WINEPREFIX="$build/wineprefix"
@@ -90,7 +92,7 @@ run_updater() {
     echo "round=$1 program=updater $line" >>"$results"
 }
 
-# $2: copy or move, how the floor puts the extracted files over the installation.
+# $2: copy, move or lean, the floor's way of backing up and putting the update in place.
 run_floor() {
     reset_state
     line=$(measure "$(windows_path "$bin/bench/bench-raw-update.exe")" "$2" '{pid}' "$archive" \
@@ -129,19 +131,20 @@ last_round=$((first_round + rounds - 1))
 run_program() {
     case $2 in
         updater) run_updater "$1" ;;
-        copy | move) run_floor "$1" "$2" ;;
+        copy | move | lean) run_floor "$1" "$2" ;;
     esac
 }
 
 # Alternating, each program taking each place in turn, so a drift in the machine's load or
-# caches falls on all three alike.
+# caches falls on all four alike.
 round=$first_round
 while [ "$round" -le "$last_round" ]; do
     echo "Round $round of $last_round"
-    case $((round % 3)) in
-        1) order="updater copy move" ;;
-        2) order="copy move updater" ;;
-        0) order="move updater copy" ;;
+    case $((round % 4)) in
+        1) order="updater copy move lean" ;;
+        2) order="copy move lean updater" ;;
+        3) order="move lean updater copy" ;;
+        0) order="lean updater copy move" ;;
     esac
     for program in $order; do
         run_program "$round" "$program"

@@ -24,7 +24,7 @@ inline ListedEntry ToListedEntry(const WIN32_FIND_DATAW& found) {
 }
 
 // Calls `visit(entry)` for every entry of `directory` in listing order, "." and ".." left out.
-// False when the directory cannot be listed.
+// False when the directory cannot be listed, or only in part: the platform's error tells why.
 template <typename Visit>
 bool ForEachEntry(const std::wstring& directory, Visit visit) {
     WIN32_FIND_DATAW entry;
@@ -37,7 +37,12 @@ bool ForEachEntry(const std::wstring& directory, Visit visit) {
             visit(ToListedEntry(entry));
         }
     } while (FindNextFileW(listing.Get(), &entry));
-    return true;
+    return GetLastError() == ERROR_NO_MORE_FILES;
+}
+
+// The errors that mean nothing is there, as opposed to something that could not be read.
+inline bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // What `path` itself is, as its parent's listing would say; kind and attributes alone.

@@ -20,7 +20,7 @@ void TransferTree(const Transfer& transfer, const std::wstring& source,
                   const std::wstring& destination, FileCallback onFile, RetryBudget& budget,
                   TreeMove& outcome) {
     CreateDirectoryW(destination.c_str(), nullptr);
-    ForEachEntry(source, [&](const ListedEntry& entry) {
+    const bool listed = ForEachEntry(source, [&](const ListedEntry& entry) {
         const std::wstring from = source + L"\\" + entry.name;
         const std::wstring to = destination + L"\\" + entry.name;
         if (entry.kind == EntryKind::kDirectory) {
@@ -36,6 +36,10 @@ void TransferTree(const Transfer& transfer, const std::wstring& source,
             }
         }
     });
+    // Files a listing could not tell are files not moved: what holds them must not be deleted.
+    if (!listed && outcome.failed++ == 0) {
+        outcome.firstError = Outcome(FALSE);
+    }
 }
 
 // Entries deleted a moment ago stay pending deletion until every holder lets go: under Wine the

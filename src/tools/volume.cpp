@@ -1,20 +1,31 @@
 #include "tools/volume.h"
 
-VolumeTraits ExamineVolume(const std::wstring& path) {
-    VolumeTraits traits;
-    // Both calls want the volume's root, with its trailing backslash, not any folder on it.
+namespace {
+
+// Both queries want the volume's root, with its trailing backslash, not any folder on it.
+std::wstring VolumeRoot(const std::wstring& path) {
     wchar_t root[MAX_PATH] = {};
-    if (!GetVolumePathNameW(path.c_str(), root, MAX_PATH)) {
-        return traits;
-    }
+    return GetVolumePathNameW(path.c_str(), root, MAX_PATH) ? root : L"";
+}
+
+}  // namespace
+
+bool VolumeHoldsHardLinks(const std::wstring& path) {
+    const std::wstring root = VolumeRoot(path);
     DWORD flags = 0;
-    if (GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
-        traits.holdsHardLinks = (flags & FILE_SUPPORTS_HARD_LINKS) != 0;
-    }
+    return root.empty() ||
+           !GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) ||
+           (flags & FILE_SUPPORTS_HARD_LINKS) != 0;
+}
+
+ULONGLONG VolumeClusterBytes(const std::wstring& path) {
+    const std::wstring root = VolumeRoot(path);
     DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
-    if (GetDiskFreeSpaceW(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters) &&
-        sectorsPerCluster > 0 && bytesPerSector > 0) {
-        traits.clusterBytes = static_cast<ULONGLONG>(sectorsPerCluster) * bytesPerSector;
+    if (root.empty() ||
+        !GetDiskFreeSpaceW(root.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           &clusters) ||
+        sectorsPerCluster == 0 || bytesPerSector == 0) {
+        return 4096;
     }
-    return traits;
+    return static_cast<ULONGLONG>(sectorsPerCluster) * bytesPerSector;
 }

@@ -6,12 +6,10 @@
 
 // What the volume holding `path` (an existing folder, in its ordinary form) can store. Game drives
 // are not all NTFS: exFAT is the default for large external drives, and FAT32 for USB sticks.
-struct VolumeTraits {
-    // No hard links on exFAT or FAT32: the archive tool cannot unpack a hard-linked member there.
-    bool holdsHardLinks = true;
-    // Every file takes whole clusters: NTFS's usual 4 KiB, 128 KiB on an exFAT drive above 32 GB.
-    ULONGLONG clusterBytes = 4096;
-};
+// Where the platform cannot tell, NTFS's answers.
 
-// The volume's own traits; where the platform cannot tell, NTFS's defaults.
-VolumeTraits ExamineVolume(const std::wstring& path);
+// No hard links on exFAT or FAT32: the archive tool cannot unpack a hard-linked member there.
+bool VolumeHoldsHardLinks(const std::wstring& path);
+
+// Every file takes whole clusters: NTFS's usual 4 KiB, 128 KiB on an exFAT drive above 32 GB.
+ULONGLONG VolumeClusterBytes(const std::wstring& path);

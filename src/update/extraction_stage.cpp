@@ -33,16 +33,17 @@ const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar
                             GetFileAttributesExW(archivePath, GetFileExInfoStandard, &archive);
     const ULONGLONG archiveBytes =
         (static_cast<ULONGLONG>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
-    const bool linksUnheld = listing.hardLinks > 0 && !ExamineVolume(toolDirectory).holdsHardLinks;
+    const bool linksUnheld = listing.hardLinks > 0 && !VolumeHoldsHardLinks(toolDirectory);
     return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes, linksUnheld);
 }
 
 std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
     std::vector<TopLevelEntry> entries;
-    ForEachEntry(extractionDir, [&](const ListedEntry& entry) {
+    const bool listed = ForEachEntry(extractionDir, [&](const ListedEntry& entry) {
         entries.push_back({entry.name, entry.kind == EntryKind::kDirectory});
     });
-    return ChooseExtractionRoot(extractionDir, entries);
+    // Taken for a flat archive, an unlisted top folder would be installed as a folder of the game.
+    return listed ? ChooseExtractionRoot(extractionDir, entries) : std::wstring();
 }
 
 }  // namespace

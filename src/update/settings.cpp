@@ -20,7 +20,16 @@ constexpr wchar_t kRestoredMark[] = L"restored.mark";
 // is deleted by the move right after.
 constexpr DWORD kDurableMove = MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
 
+// Whether anything is at `path`. What cannot be examined counts as there: a place that may hold
+// the player's files is never passed over.
 bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES ||
+           !IsMissing(GetLastError());
+}
+
+// Only what is seen for sure: a backup taken for restored is deleted unmerged, and a per-user
+// copy taken for present makes the backup's copy go.
+bool Seen(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -28,43 +37,65 @@ std::wstring Join(const std::wstring& parent, const std::wstring& name) {
     return parent + L"\\" + name;
 }
 
-// The size of the file at `path`, as the system resolves the path (through a player's link, the
-// file behind it); nothing for a folder or where there is no file.
-std::optional<ULONGLONG> FileBytes(const std::wstring& path) {
+// What is at `path`, as the system resolves the path (through a player's link, what is behind
+// it): a file and its size, or no file (a folder, or nothing); the error when it cannot be told.
+struct Examined {
+    bool file = false;
+    ULONGLONG bytes = 0;
+    DWORD error = ERROR_SUCCESS;
+};
+Examined Examine(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA found = {};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &found) ||
-        (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return std::nullopt;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &found)) {
+        const DWORD error = GetLastError();
+        return {false, 0, IsMissing(error) ? static_cast<DWORD>(ERROR_SUCCESS) : error};
     }
-    return (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        return {};
+    }
+    return {true, (static_cast<ULONGLONG>(found.nFileSizeHigh) << 32) | found.nFileSizeLow};
 }
 
 // Calls `visit(relative, bytes)` for each of the player's files that the update below
-// `extractionRoot` would overwrite: the configuration, and each file of a preserved directory.
+// `extractionRoot` may overwrite: the configuration, and each file of a preserved directory that
+// the update ships too.
+// Returns the first error that left it unsure of one: such a file would be overwritten unkept.
 template <typename Visit>
-void ForEachShippedSetting(const WorkingPaths& paths, const std::wstring& extractionRoot,
-                           Visit visit) {
+DWORD ForEachShippedSetting(const WorkingPaths& paths, const std::wstring& extractionRoot,
+                            Visit visit) {
+    DWORD firstError = ERROR_SUCCESS;
+    const auto note = [&](DWORD error) {
+        firstError = firstError != ERROR_SUCCESS ? firstError : error;
+    };
     const auto offer = [&](const std::wstring& relative) {
-        if (const auto bytes = FileBytes(Join(paths.installDir, relative))) {
-            visit(relative, *bytes);
+        const Examined installed = Examine(Join(paths.installDir, relative));
+        note(installed.error);
+        if (installed.file) {
+            visit(relative, installed.bytes);
         }
     };
-    if (FileBytes(Join(extractionRoot, kLauncherConfigFileName))) {
-        offer(kLauncherConfigFileName);
-    }
+    // Set aside whether the update ships one or not: it is renamed, which costs nothing, and it
+    // is migrated from the backup either way.
+    offer(kLauncherConfigFileName);
     const auto walk = [&](const auto& self, const std::wstring& relative) -> void {
-        ForEachEntry(Join(extractionRoot, relative), [&](const ListedEntry& entry) {
-            const std::wstring below = Join(relative, entry.name);
-            if (entry.kind == EntryKind::kDirectory) {
-                self(self, below);
-            } else if (entry.kind == EntryKind::kFile) {
-                offer(below);
-            }
-        });
+        const bool listed =
+            ForEachEntry(Join(extractionRoot, relative), [&](const ListedEntry& entry) {
+                const std::wstring below = Join(relative, entry.name);
+                if (entry.kind == EntryKind::kDirectory) {
+                    self(self, below);
+                } else if (entry.kind == EntryKind::kFile) {
+                    offer(below);
+                }
+            });
+        // The update need not ship every preserved directory.
+        if (const DWORD error = listed ? ERROR_SUCCESS : GetLastError(); !IsMissing(error)) {
+            note(error);
+        }
     };
     for (const wchar_t* relative : kPreservedDirectories) {
         walk(walk, relative);
     }
+    return firstError;
 }
 
 // Creates the folders between `root` and `root\relative`, top down.
@@ -106,28 +137,33 @@ struct LeftoverBackup {
 };
 
 // Backups of other runs: a run killed during the install leaves the player's originals there.
-std::vector<LeftoverBackup> FindOtherBackups(const WorkingPaths& paths) {
+// Nothing when they cannot all be listed: one left out of the merge would be deleted after it.
+std::optional<std::vector<LeftoverBackup>> FindOtherBackups(const WorkingPaths& paths) {
     std::vector<LeftoverBackup> leftovers;
     WIN32_FIND_DATAW entry;
     UniqueFindHandle search(FindFirstFileW(Join(paths.updateDir, L"backup_*").c_str(), &entry));
     if (!search) {
-        return leftovers;
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? std::optional(leftovers) : std::nullopt;
     }
     do {
         const std::wstring path = Join(paths.updateDir, entry.cFileName);
         if (ToListedEntry(entry).kind == EntryKind::kDirectory &&
             _wcsicmp(path.c_str(), paths.backupDir.c_str()) != 0) {
-            leftovers.push_back({path, entry.ftCreationTime, Exists(Join(path, kRestoredMark))});
+            leftovers.push_back({path, entry.ftCreationTime, Seen(Join(path, kRestoredMark))});
         }
     } while (FindNextFileW(search.Get(), &entry));
-    return leftovers;
+    return GetLastError() == ERROR_NO_MORE_FILES ? std::optional(leftovers) : std::nullopt;
 }
 
 // What an interrupted run set aside is older than what the installation now holds, which may
 // already be the update's files: the oldest backup is merged last so its copy wins. A restored
 // backup's remnant holds nothing the installation lacks.
 int MergeInterruptedBackups(const WorkingPaths& paths) {
-    std::vector<LeftoverBackup> leftovers = FindOtherBackups(paths);
+    std::optional<std::vector<LeftoverBackup>> found = FindOtherBackups(paths);
+    if (!found) {
+        return 1;
+    }
+    std::vector<LeftoverBackup>& leftovers = *found;
     std::sort(leftovers.begin(), leftovers.end(), [](const auto& a, const auto& b) {
         return CompareFileTime(&a.created, &b.created) > 0;
     });
@@ -147,7 +183,7 @@ DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRo
     // An interrupted run for a client with this same id left the player's originals here: they
     // move aside, to be merged like any other run's, instead of being overwritten.
     const std::wstring movedAside = backupDir + L"_" + std::to_wstring(GetTickCount64());
-    if (Exists(backupDir) && !Exists(Join(backupDir, kRestoredMark))) {
+    if (Exists(backupDir) && !Seen(Join(backupDir, kRestoredMark))) {
         if (const DWORD error = RetryFileWhileHeld(
                 [&] { return Outcome(MoveFileW(backupDir.c_str(), movedAside.c_str())); })) {
             return error;
@@ -157,13 +193,15 @@ DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRo
     CreateDirectoryW(backupDir.c_str(), nullptr);
     DWORD error = ERROR_SUCCESS;
     RetryBudget budget;
-    ForEachShippedSetting(paths, extractionRoot, [&](const std::wstring& relative, ULONGLONG) {
-        if (error == ERROR_SUCCESS) {
-            CreateIntermediateDirectories(backupDir, relative);
-            error = ReplaceByMove(Join(paths.installDir, relative), Join(backupDir, relative),
-                                  kDurableMove, {}, budget);
-        }
-    });
+    const DWORD walked =
+        ForEachShippedSetting(paths, extractionRoot, [&](const std::wstring& relative, ULONGLONG) {
+            if (error == ERROR_SUCCESS) {
+                CreateIntermediateDirectories(backupDir, relative);
+                error = ReplaceByMove(Join(paths.installDir, relative), Join(backupDir, relative),
+                                      kDurableMove, {}, budget);
+            }
+        });
+    error = error != ERROR_SUCCESS ? error : walked;
     if (error == ERROR_SUCCESS && MergeInterruptedBackups(paths) > 0) {
         error = ERROR_GEN_FAILURE;
     }
@@ -176,34 +214,36 @@ DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRo
     return error;
 }
 
-bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder) {
+RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder) {
     const std::wstring& backupDir = paths.backupDir;
+    RestoreOutcome outcome;
     // Moved, not copied: what stays behind is exactly what could not be put back, so a backup
     // kept for it never brings an older copy of anything else over the player's later changes.
-    // The configuration is not put back: the installation keeps the update's.
-    int failures = MoveSettings(backupDir, paths.installDir, false, paths.replacedDir);
+    outcome.filesLeft = MoveSettings(backupDir, paths.installDir, false, paths.replacedDir);
 
-    // The player's configuration: set aside when the update ships its own, else still installed.
-    // Set aside, the backup holds the player's only copy, so a migration that was due but failed
-    // keeps the backup too, and so does one that could not run for want of a per-user folder (a
-    // profile redirected to a share that is offline, or broken).
+    // The player's configuration, always set aside: a migration that was due but failed keeps it
+    // in the backup, and so does one that could not run for want of a per-user folder (a profile
+    // redirected to a share that is offline, or broken), unless it can go back where it was.
     const std::wstring savedConfig = Join(backupDir, kLauncherConfigFileName);
-    const bool setAside = Exists(savedConfig);
-    const std::wstring config =
-        setAside ? savedConfig : Join(paths.installDir, kLauncherConfigFileName);
-    if (!Exists(config)) {
-        return failures == 0;
+    if (!Exists(savedConfig)) {
+        return outcome;
     }
     const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
-    const bool migrated =
-        !perUserConfig.empty() && (Exists(perUserConfig) || CopyIntoPlace(config, perUserConfig));
-    if (setAside && !migrated) {
-        ++failures;
-    } else if (setAside) {
-        // The per-user copy serves now, and it is on disk: a kept backup holds what failed.
+    const bool migrated = !perUserConfig.empty() &&
+                          (Seen(perUserConfig) || CopyIntoPlace(savedConfig, perUserConfig));
+    const std::wstring installedConfig = Join(paths.installDir, kLauncherConfigFileName);
+    RetryBudget budget;
+    if (!Seen(installedConfig)) {
+        // The update brought none, or could not install its own: the player's goes back.
+        outcome.configLeft = ReplaceByMove(savedConfig, installedConfig, kDurableMove,
+                                           paths.replacedDir, budget) != ERROR_SUCCESS;
+    } else if (migrated) {
+        // The installation keeps the update's; the per-user copy, on disk, serves the player.
         DeleteTree(savedConfig);
+    } else {
+        outcome.configLeft = true;
     }
-    return failures == 0;
+    return outcome;
 }
 
 ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,
@@ -226,7 +266,8 @@ std::wstring BackupSpaceFailure(ULONGLONG neededBytes, ULONGLONG freeBytes) {
 }
 
 void DeleteInterruptedBackups(const WorkingPaths& paths) {
-    for (const LeftoverBackup& leftover : FindOtherBackups(paths)) {
+    for (const LeftoverBackup& leftover :
+         FindOtherBackups(paths).value_or(std::vector<LeftoverBackup>())) {
         DeleteRestoredBackup(leftover.path);
     }
 }

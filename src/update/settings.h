@@ -15,12 +15,12 @@ inline constexpr const wchar_t* kPreservedDirectories[] = {
 };
 inline constexpr wchar_t kLauncherConfigFileName[] = L"norvane_launcher.cfg";
 
-// Sets aside, by moving them into the run's backup directory, the player's files that the update
-// below `extractionRoot` ships too: the launcher configuration and the files of the preserved
-// directories that have a namesake there. A rename keeps the bytes already on disk, and every
-// other file of the player's stays where it is, untouched. Then merges the backups of interrupted
-// runs, oldest last. ERROR_SUCCESS, or the first error: then whatever was set aside is back in
-// the installation, or in a backup that a later run merges.
+// Sets aside, by moving them into the run's backup directory, the launcher configuration and the
+// player's files of the preserved directories that the update below `extractionRoot` ships too. A
+// rename keeps the bytes already on disk, and every other file of the player's stays where it is,
+// untouched. Then merges the backups of interrupted runs, oldest last. ERROR_SUCCESS, or the first
+// error: then whatever was set aside is back in the installation, or in a backup that a later run
+// merges.
 DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRoot);
 
 // The space the files BackupSettings sets aside would take if the move has to copy them (a
@@ -32,11 +32,15 @@ ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extra
 // must free; empty when they fit.
 std::wstring BackupSpaceFailure(ULONGLONG neededBytes, ULONGLONG freeBytes);
 
-// Moves the set-aside files back over the installation and migrates the configuration (the
-// player's, set aside or still in the installation) to the per-user folder below `roamingFolder`.
-// False when any file could not be put back: the backup must then be kept, and it holds exactly
-// those files.
-bool RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder);
+// Moves the set-aside files back over the installation and migrates the configuration to the
+// per-user folder below `roamingFolder`; the configuration goes back too where the installation has
+// none of the update's. What could not be put back stays in the backup, which must then be kept.
+struct RestoreOutcome {
+    int filesLeft = 0;        // of the preserved directories: the update is not complete without
+    bool configLeft = false;  // the configuration, migrated later
+    bool Complete() const { return filesLeft == 0 && !configLeft; }
+};
+RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder);
 
 // Backups that interrupted earlier runs left behind, once the restore has put their content back
 // in the installation; remnants of restored backups go too.

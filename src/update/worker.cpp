@@ -57,11 +57,14 @@ InstallCount InstallFiles(const std::wstring& extractionRoot, const WorkingPaths
 // A file the tool listed but the walk did not find went between the extraction and the install:
 // a scanner's quarantine, a cleaning tool. Installed without it, the update would be recorded
 // and never offered again.
-const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFiles) {
+// A player's file that could not be put back is not where the player left it either: the
+// update is done once the next attempt has merged it back from the backup.
+const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFiles,
+                                        const RestoreOutcome& restore) {
     if (count.tried < listedFiles) {
         return kMissingFile;
     }
-    if (count.moved.failed == 0) {
+    if (count.moved.failed == 0 && restore.filesLeft == 0) {
         return nullptr;
     }
     // Closing the game frees no disk space.
@@ -76,20 +79,18 @@ std::wstring BackupSpaceCheck(const WorkingPaths& paths, const std::wstring& ext
     if (!GetDiskFreeSpaceExW((paths.updateDir + L"\\").c_str(), &freeBytes, nullptr, nullptr)) {
         return {};
     }
-    const ULONGLONG cluster = ExamineVolume(paths.toolDirectory).clusterBytes;
+    const ULONGLONG cluster = VolumeClusterBytes(paths.toolDirectory);
     return BackupSpaceFailure(BackupSpaceNeeded(paths, extractionRoot, cluster),
                               freeBytes.QuadPart);
 }
 
 // The launcher reads the current version file; only a complete install may advance it. It is
 // replaced in one step, so no failure can leave the installation without one.
-bool PromoteVersionFile(const WorkingPaths& paths) {
-    if (GetFileAttributesW(paths.pendingVersionFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return true;
-    }
+DWORD PromoteVersionFile(const WorkingPaths& paths) {
     RetryBudget budget;
-    return ReplaceByMove(paths.pendingVersionFile, paths.currentVersionFile, MOVEFILE_WRITE_THROUGH,
-                         {}, budget) == ERROR_SUCCESS;
+    const DWORD error = ReplaceByMove(paths.pendingVersionFile, paths.currentVersionFile,
+                                      MOVEFILE_WRITE_THROUGH, {}, budget);
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;  // an update may ship none
 }
 
 void LaunchClient(const UpdateJob& job) {
@@ -164,7 +165,8 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     SetProgress(progress, 90);
 
     SetStatus(progress, L"Restoring settings...");
-    const bool restored = RestoreSettings(paths, roamingFolder);
+    const RestoreOutcome restore = RestoreSettings(paths, roamingFolder);
+    const bool restored = restore.Complete();
     SetProgress(progress, 95);
     // What this run put aside, as far as its programs have ended; the rest waits for a later run.
     DeleteTree(paths.replacedDir);
@@ -175,7 +177,8 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
     // Not promoted and not launched, so the launcher still offers this update; the archive stays
     // so that the next attempt needs no download.
-    if (const wchar_t* incomplete = IncompleteInstallMessage(installed, extraction.listedFiles)) {
+    if (const wchar_t* incomplete =
+            IncompleteInstallMessage(installed, extraction.listedFiles, restore)) {
         if (restored) {
             DeleteRestoredBackup(paths.backupDir);
         }
@@ -183,12 +186,13 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
 
     SetStatus(progress, L"Cleaning up...");
-    const bool promoted = PromoteVersionFile(paths);
+    const DWORD promotion = PromoteVersionFile(paths);
     if (restored) {
         DeleteRestoredBackup(paths.backupDir);
     }
-    if (!promoted) {
-        return Fail(std::move(job), progress, kIncompleteInstall);
+    if (promotion != ERROR_SUCCESS) {
+        return Fail(std::move(job), progress,
+                    IsDiskFull(promotion) ? kDiskFullFailure : kIncompleteInstall);
     }
     DeleteFileW(job->archivePath);
     DeleteTree(paths.extractionDir);
