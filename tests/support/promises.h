@@ -3,6 +3,7 @@
 // and the update's files. Each broken one is named "promise path: what was found; ".
 #pragma once
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <sstream>
@@ -27,11 +28,11 @@ constexpr DWORD kProtected =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const File kMissing{"<missing>"};  // ReadTextFile's word for it
 
-inline void Take(const std::wstring& root, Tree& tree, const std::wstring& below = {}) {
+inline Tree Take(const std::wstring& root, const std::wstring& below = {}, Tree tree = {}) {
     ForEachEntry(L"\\\\?\\" + root + below, [&](const ListedEntry& entry) {
         const std::wstring path = below + L"\\" + entry.name;
         if (entry.kind == EntryKind::kDirectory) {
-            Take(root, tree, path);
+            tree = Take(root, path, std::move(tree));
         } else {
             tree[path.substr(1)] =
                 entry.kind == EntryKind::kFile
@@ -39,15 +40,10 @@ inline void Take(const std::wstring& root, Tree& tree, const std::wstring& below
                     : File{"<link>", FILE_ATTRIBUTE_REPARSE_POINT};
         }
     });
-}
-inline Tree Take(const std::wstring& root) {
-    Tree tree;
-    Take(root, tree);
     return tree;
 }
 inline File Get(const Tree& tree, const std::wstring& path) {
-    const auto found = tree.find(path);
-    return found == tree.end() ? kMissing : found->second;
+    return tree.contains(path) ? tree.at(path) : kMissing;
 }
 inline std::string Utf8(const std::wstring& text) {
     std::string utf8(text.size() * 3, '\0');
@@ -61,20 +57,13 @@ inline bool Below(const std::wstring& path, const std::wstring& folder) {
            _wcsnicmp(path.c_str(), folder.c_str(), folder.size()) == 0;
 }
 inline bool BehindLink(const Tree& tree, const std::wstring& path) {
-    for (const auto& [link, file] : tree) {
-        if (file.attributes == FILE_ATTRIBUTE_REPARSE_POINT && Below(path, link)) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(tree.begin(), tree.end(), [&](const auto& entry) {
+        return entry.second.attributes == FILE_ATTRIBUTE_REPARSE_POINT && Below(path, entry.first);
+    });
 }
 inline bool Kept(const std::wstring& path) {
-    for (const wchar_t* folder : kPreservedDirectories) {
-        if (Below(path, folder)) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(std::begin(kPreservedDirectories), std::end(kPreservedDirectories),
+                       [&](const wchar_t* folder) { return Below(path, folder); });
 }
 
 enum class Ended { kSuccess, kFailure, kCut };  // kCut: killed, or the power cut
@@ -117,19 +106,17 @@ struct Promises {
                    << (zeros ? std::to_string(found.size()) + " zeros" : found.substr(0, 40))
                    << "; ";
         };
+        std::map<std::wstring, Tree> working;  // the files of each working folder
+        ForEachEntry(L"\\\\?\\" + install + L"\\update", [&](const ListedEntry& entry) {
+            working[entry.name] = ::Take(install + L"\\update\\" + entry.name);
+        });
         // In a backup not yet restored, which a later run merges back.
         const auto inBackup = [&](const std::wstring& path, const std::string& content) {
-            for (const auto& [saved, file] : now) {
-                const size_t cut = saved.size() - std::min(saved.size(), path.size() + 1);
-                const std::wstring backup = saved.substr(0, cut);
-                if (_wcsnicmp(backup.c_str(), L"update\\backup_", 14) == 0 &&
-                    backup.find(L'\\', 7) == npos && file.content == content &&
-                    _wcsicmp(saved.c_str() + cut, (L"\\" + path).c_str()) == 0 &&
-                    !now.contains(backup + L"\\restored.mark")) {
-                    return true;
-                }
-            }
-            return false;
+            return std::any_of(working.begin(), working.end(), [&](const auto& folder) {
+                return folder.first.starts_with(L"backup_") &&
+                       !folder.second.contains(L"restored.mark") &&
+                       Get(folder.second, path).content == content;
+            });
         };
         std::set<std::wstring, NoCase> paths;
         for (const Tree* tree : {&before, &update}) {
@@ -205,17 +192,10 @@ struct Promises {
             say(promise, archive, complete ? "left" : "gone");
         }
         // Working folders gone, but for a backup holding only settings the per-user folder refused.
-        if (complete && !programsRunning) {
-            ForEachEntry(L"\\\\?\\" + install + L"\\update", [&](const ListedEntry& entry) {
-                const std::wstring kept = L"update\\" + entry.name + L"\\" + config;
-                if (!entry.name.starts_with(L"backup_") || !now.contains(kept)) {
-                    say(1, L"update\\" + entry.name, "left");
-                }
-            });
-            for (const auto& [path, file] : now) {
-                if (Below(path, L"update") && path.find(L'\\', 7) != path.find(L'\\' + config)) {
-                    say(1, path, "left");
-                }
+        for (const auto& [name, files] : working) {
+            if (complete && !programsRunning &&
+                (!name.starts_with(L"backup_") || files.size() != 1 || !files.contains(config))) {
+                say(1, L"update\\" + name, "left");
             }
         }
         return broken.str();

@@ -101,7 +101,8 @@ TEST(Layouts, EveryShapeOfAnUpdateKeepsThePromises) {
         ScratchFolder folder;
         Plant(folder / L"release\\Norvane 1.2", layout.update);
         const bool archived = MakeArchive(folder / L"release", folder / L"update.tar", L"-c");
-        // A file in the way of a folder fails every run: the failed runs' promises hold.
+        // A file in the way of a folder, or a folder in the way of a file, fails every run, as it
+        // should: it keeps promises 2, 3 and 5, and 4 only once the player moves it.
         const bool inTheWay = InTheWay(layout);
         points[i] = {{L"MOSSHARBOR_TEST_LAYOUT_SEED=" + std::to_wstring(seeds[i])},
                      inTheWay ? "in the way" : "clear"};
