@@ -3,6 +3,8 @@
 // promises, and so is the run after it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "sweep/points.h"
 
 namespace {
@@ -84,6 +86,10 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
         points.push_back({{L"MOSSHARBOR_TEST_KILL=* " + std::to_wstring(n)}, "kill"});
         points.push_back({{L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)}, "power cut"});
     }
+    // MOSSHARBOR_TEST_SWEEP_ROWS, a part of rows' names, runs those alone, as for a planted fault.
+    const char* rows = std::getenv("MOSSHARBOR_TEST_SWEEP_ROWS");
+    const std::string only = rows ? rows : "";
+    std::erase_if(points, [&](const Point& point) { return point.row.find(only) == npos; });
     run(points);
     // A run killed during the install leaves the player's originals in its backup; the next run,
     // which merges them, loses power at each of its calls.
@@ -93,15 +99,18 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
             killed.push_back({point.faults});
         }
     }
-    ASSERT_FALSE(killed.empty()) << "no kill during the install";
-    killed = {killed[killed.size() / 2]};
-    run(killed);
+    ASSERT_FALSE(killed.empty() && only.empty()) << "no kill during the install";
     std::vector<Point> cuts;
-    for (int n = 1; n <= Total(killed[0]); ++n) {
-        cuts.push_back({{killed[0].faults[0], L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)},
-                        "kill in the install, then power cut"});
+    if (!killed.empty()) {
+        killed = {killed[killed.size() / 2]};
+        run(killed);
+        for (int n = 1; n <= Total(killed[0]); ++n) {
+            cuts.push_back(
+                {{killed[0].faults[0], L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)},
+                 "kill in the install, then power cut"});
+        }
+        run(cuts);
     }
-    run(cuts);
     points.insert(points.end(), cuts.begin(), cuts.end());
     const std::string table = Table(points);
     printf("%s", table.c_str());
