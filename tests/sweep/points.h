@@ -214,7 +214,10 @@ inline std::string Table(const std::vector<Point>& points) {
         }
     }
     for (const auto& [row, endings] : rows) {
-        table << row << ":";
+        table << row << ", "
+              << std::accumulate(endings.begin(), endings.end(), 0,
+                                 [](int sum, const auto& ending) { return sum + ending.second; })
+              << " points:";
         for (const auto& [ended, count] : endings) {
             table << " " << count << " " << ended << ";";
         }
