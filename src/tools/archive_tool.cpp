@@ -77,6 +77,9 @@ ArchiveListing ListArchive(const wchar_t* archivePath) {
         listing.files += IsListedFile(line) ? 1 : 0;
         listing.hardLinks += IsListedFile(line) && line[0] == L'h' ? 1 : 0;
     });
+    if (listing.exitCode == kArchiveNotOpened) {
+        listing.openError = GetLastError();
+    }
     return listing;
 }
 

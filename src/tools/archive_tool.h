@@ -30,6 +30,7 @@ struct ArchiveListing {
     int files = 0;
     int hardLinks = 0;  // of the files, those stored as a link to another member
     int exitCode = 0;
+    DWORD openError = ERROR_SUCCESS;  // why the archive could not be opened, if it could not
 };
 ArchiveListing ListArchive(const wchar_t* archivePath);
 

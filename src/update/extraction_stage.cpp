@@ -5,6 +5,7 @@
 #include "tools/archive_tool.h"
 #include "tools/directory_listing.h"
 #include "tools/directory_tree.h"
+#include "tools/held_file_retry.h"
 #include "tools/volume.h"
 
 namespace {
@@ -100,11 +101,15 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
     } else if (listing.entries == 0) {
         // The tool reads an empty download as an empty archive and succeeds; installing nothing
         // and calling it done would leave the old version with the launcher offering it again.
-        outcome.failureMessage = kExtractionFailure;
-    } else if (ExtractArchive(archivePath, paths.toolDirectory.c_str(), listing.entries,
-                              progress) != 0) {
         outcome.failureMessage =
-            DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str(), listing);
+            IsDiskFull(listing.openError) ? kDiskFullFailure : kExtractionFailure;
+    } else if (const int code = ExtractArchive(archivePath, paths.toolDirectory.c_str(),
+                                               listing.entries, progress);
+               code != 0) {
+        outcome.failureMessage =
+            code == kArchiveNotOpened && IsDiskFull(GetLastError())
+                ? kDiskFullFailure
+                : DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str(), listing);
     } else {
         SetProgress(progress, kBandEnd);
         outcome.extractionRoot = FindExtractionRoot(paths.extractionDir);

@@ -233,7 +233,7 @@ RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& ro
                           (Seen(perUserConfig) || CopyIntoPlace(savedConfig, perUserConfig));
     const std::wstring installedConfig = Join(paths.installDir, kLauncherConfigFileName);
     RetryBudget budget;
-    if (!Seen(installedConfig)) {
+    if (!Exists(installedConfig)) {
         // The update brought none, or could not install its own: the player's goes back.
         outcome.configLeft = ReplaceByMove(savedConfig, installedConfig, kDurableMove,
                                            paths.replacedDir, budget) != ERROR_SUCCESS;

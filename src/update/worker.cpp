@@ -3,6 +3,7 @@
 #include <shellapi.h>
 
 #include "display/com_apartment.h"
+#include "tools/directory_listing.h"
 #include "tools/directory_tree.h"
 #include "tools/file_replacement.h"
 #include "tools/unique_handle.h"
@@ -86,11 +87,12 @@ std::wstring BackupSpaceCheck(const WorkingPaths& paths, const std::wstring& ext
 
 // The launcher reads the current version file; only a complete install may advance it. It is
 // replaced in one step, so no failure can leave the installation without one.
-DWORD PromoteVersionFile(const WorkingPaths& paths) {
+// `shipped`: the extraction held one, so one gone since is an update file missing.
+DWORD PromoteVersionFile(const WorkingPaths& paths, bool shipped) {
     RetryBudget budget;
     const DWORD error = ReplaceByMove(paths.pendingVersionFile, paths.currentVersionFile,
                                       MOVEFILE_WRITE_THROUGH, {}, budget);
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;  // an update may ship none
+    return error == ERROR_FILE_NOT_FOUND && !shipped ? ERROR_SUCCESS : error;
 }
 
 void LaunchClient(const UpdateJob& job) {
@@ -160,6 +162,9 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
     SetProgress(progress, 55);
 
+    const bool shipsVersion =
+        GetFileAttributesW((extraction.extractionRoot + L"\\" + kPendingVersionFileName).c_str()) !=
+        INVALID_FILE_ATTRIBUTES;
     SetStatus(progress, L"Installing files...");
     const InstallCount installed = InstallFiles(extraction.extractionRoot, paths, progress);
     SetProgress(progress, 90);
@@ -186,13 +191,15 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
 
     SetStatus(progress, L"Cleaning up...");
-    const DWORD promotion = PromoteVersionFile(paths);
+    const DWORD promotion = PromoteVersionFile(paths, shipsVersion);
     if (restored) {
         DeleteRestoredBackup(paths.backupDir);
     }
     if (promotion != ERROR_SUCCESS) {
         return Fail(std::move(job), progress,
-                    IsDiskFull(promotion) ? kDiskFullFailure : kIncompleteInstall);
+                    IsDiskFull(promotion)  ? kDiskFullFailure
+                    : IsMissing(promotion) ? kMissingFile
+                                           : kIncompleteInstall);
     }
     DeleteFileW(job->archivePath);
     DeleteTree(paths.extractionDir);

@@ -42,7 +42,7 @@ WorkingPaths FormWorkingPaths(std::wstring_view fullInstallDir, int32_t clientPi
     paths.backupDir =
         paths.updateDir + L"\\backup_" + std::to_wstring(static_cast<uint32_t>(clientPid));
     paths.replacedDir = paths.updateDir + L"\\replaced";
-    paths.pendingVersionFile = paths.installDir + L"\\norvane_client_pending_version.txt";
+    paths.pendingVersionFile = paths.installDir + L"\\" + kPendingVersionFileName;
     paths.currentVersionFile = paths.installDir + L"\\norvane_version.txt";
     paths.toolDirectory = std::wstring(fullInstallDir) + kUpdateFolder + kExtractionFolder;
     return paths;

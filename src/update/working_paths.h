@@ -4,6 +4,9 @@
 #include <string>
 #include <string_view>
 
+// Shipped in the update; renamed to the current version file once the update is complete.
+inline constexpr wchar_t kPendingVersionFileName[] = L"norvane_client_pending_version.txt";
+
 // The paths the worker forms below the installation, every one in the `\\?\` form so that a file
 // deep in the game's tree is reached at any length. Growable: none is ever cut.
 struct WorkingPaths {

@@ -91,7 +91,9 @@ struct Promises {
     }
 
     // After a run that ended so; a program still running may keep files in the working folders.
-    std::string Broken(Ended ended, bool programsRunning = false) const {
+    // `leftovers`: a program still running, or a deletion refused, may keep working files, which a
+    // later run removes.
+    std::string Broken(Ended ended, bool leftovers = false) const {
         std::ostringstream broken;
         const Tree now = ::Take(install);
         const std::wstring pending = L"norvane_client_pending_version.txt",
@@ -177,7 +179,7 @@ struct Promises {
             return broken.str();
         }
         for (const auto& [path, file] : now) {  // the write check's probe, never left behind
-            if (path.find(L"mossharbor-write-check") != npos) {
+            if (path.find(L"mossharbor-write-check") != npos && !(complete && leftovers)) {
                 say(promise, path, "left");
             }
         }
@@ -188,12 +190,12 @@ struct Promises {
                 }
             });
         }
-        if (PathExists(archive) != !complete) {
+        if (PathExists(archive) != !complete && !(complete && leftovers)) {
             say(promise, archive, complete ? "left" : "gone");
         }
         // Working folders gone, but for a backup holding only settings the per-user folder refused.
         for (const auto& [name, files] : working) {
-            if (complete && !programsRunning &&
+            if (complete && !leftovers &&
                 (!name.starts_with(L"backup_") || files.size() != 1 || !files.contains(config))) {
                 say(1, L"update\\" + name, "left");
             }

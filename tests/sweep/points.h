@@ -145,7 +145,7 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
         point.broken +=
             Behaved(code, run ? 0 : point.error, failure) +
             (next && run && code != 0u ? "4 next run failed: " + Utf8(failure) + "; " : "") +
-            promises.Broken(ended);
+            promises.Broken(ended, !next);
         if (run + 1 == point.faults.size() || point.faults.empty()) {
             point.ended = ended == Ended::kSuccess   ? "success"
                           : ended == Ended::kFailure ? Utf8(failure)

@@ -29,7 +29,8 @@ Layout SmallUpdate() {
 
 // The errors Windows documents for each call that a player's machine gives: a hold of a moment
 // (32, 33), a refusal (5), a full disk (112), a path gone meanwhile (2, 3), no memory (8). The
-// system folder, the waits and the pauses do not fail.
+// system folder, the waits and the pauses do not fail. A call that only looks is not told a path is
+// gone while it stays: a path truly gone holds nothing to lose.
 const std::pair<std::string, std::vector<DWORD>> kErrors[] = {
     {"CreateFileW", {32, 5, 112, 3}},
     {"CreateDirectoryW", {5, 112, 3}},
@@ -38,10 +39,10 @@ const std::pair<std::string, std::vector<DWORD>> kErrors[] = {
     {"MoveFileW", {32, 5, 2}},
     {"DeleteFileW", {32, 5, 2}},
     {"RemoveDirectoryW", {32, 5, 3}},
-    {"GetFileAttributesW", {5, 3}},
-    {"GetFileAttributesExW", {5, 2}},
+    {"GetFileAttributesW", {5}},
+    {"GetFileAttributesExW", {5}},
     {"SetFileAttributesW", {32, 5, 2}},
-    {"FindFirstFileW", {5, 3}},
+    {"FindFirstFileW", {5}},
     {"FindNextFileW", {5}},
     {"GetDiskFreeSpaceExW", {5, 3}},
     {"CreatePipe", {8}},
