@@ -75,8 +75,12 @@ DWORD ForEachShippedSetting(const WorkingPaths& paths, const std::wstring& extra
         }
     };
     // Set aside whether the update ships one or not: it is renamed, which costs nothing, and it
-    // is migrated from the backup either way.
-    offer(kLauncherConfigFileName);
+    // is migrated from the backup either way. Not where the update brings a folder of that name:
+    // the player's file then stays in its way, and the install fails as for any such folder.
+    const DWORD shipped = GetFileAttributesW(Join(extractionRoot, kLauncherConfigFileName).c_str());
+    if (shipped == INVALID_FILE_ATTRIBUTES || !(shipped & FILE_ATTRIBUTE_DIRECTORY)) {
+        offer(kLauncherConfigFileName);
+    }
     const auto walk = [&](const auto& self, const std::wstring& relative) -> void {
         const bool listed =
             ForEachEntry(Join(extractionRoot, relative), [&](const ListedEntry& entry) {
