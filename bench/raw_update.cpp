@@ -92,15 +92,20 @@ void SetAsideShipped(const std::wstring& root, const std::wstring& install,
     }
 }
 
-void MigrateConfig(const std::wstring& backup) {
+// The per-user settings' path, its folder made; empty without a roaming folder.
+std::wstring PerUserConfig() {
     wchar_t roaming[MAX_PATH];
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming))) {
-        return;
+        return {};
     }
     const std::wstring folder = std::wstring(roaming) + L"\\Norvane";
     CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring perUser = folder + kConfig;
-    if (!Exists(perUser)) {
+    return folder + kConfig;
+}
+
+void MigrateConfig(const std::wstring& backup) {
+    const std::wstring perUser = PerUserConfig();
+    if (!perUser.empty() && !Exists(perUser)) {
         CopyFileW((backup + kConfig).c_str(), perUser.c_str(), FALSE);
     }
 }
@@ -108,14 +113,8 @@ void MigrateConfig(const std::wstring& backup) {
 // A power cut must find either no per-user settings or complete ones: a copy under another
 // name, flushed, then renamed into place.
 void MigrateConfigDurably(const std::wstring& install) {
-    wchar_t roaming[MAX_PATH];
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, roaming))) {
-        return;
-    }
-    const std::wstring folder = std::wstring(roaming) + L"\\Norvane";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    const std::wstring perUser = folder + kConfig;
-    if (Exists(perUser)) {
+    const std::wstring perUser = PerUserConfig();
+    if (perUser.empty() || Exists(perUser)) {
         return;
     }
     const std::wstring temporary = perUser + L".tmp";
