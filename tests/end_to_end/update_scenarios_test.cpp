@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <mutex>
 #include <set>
 #include <sstream>
+#include <thread>
 #include <tuple>
 #include <vector>
 
 #include "support/promises.h"
+
+#include <tlhelp32.h>  // after windows.h
 
 namespace {
 
@@ -33,6 +37,24 @@ UniqueFileHandle HoldFileOpen(const std::wstring& path, DWORD sharing = 0,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
+// Whether the process is the updater or a program it started, the client apart.
+bool StartedByUpdater(DWORD pid, DWORD updater) {
+    std::map<DWORD, PROCESSENTRY32W> processes;
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        processes[entry.th32ProcessID] = entry;
+    }
+    for (int depth = 0; pid != updater && depth < 4 && processes.contains(pid) &&
+                        wcscmp(processes[pid].szExeFile, L"Norvane Clïent.exe");
+         ++depth) {
+        pid = processes[pid].th32ParentProcessID;
+    }
+    return updater && pid == updater;
+}
+
 // Version 1.1 installed with the player's data (in `at`, if given), version 1.2 downloaded below
 // one top-level folder and archived by the real tool with `options` (the format) when first needed,
 // and a client that runs until the file "client may exit" appears. The folders' names hold two
@@ -46,23 +68,23 @@ struct UpdaterRun {
         fs::create_directories(install + L"\\update");
         CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), In(L"Norvane Clïent.exe").c_str(),
                   FALSE);
-        WriteTextFile(In(L"game.dat"), "old game");
-        WriteTextFile(In(L"norvane_version.txt"), "1.1");
-        WriteTextFile(In(L"norvane_launcher.cfg"), "player config");
-        WriteTextFile(In(L"data\\audio\\music.ogg"), "player music");
-        WriteTextFile(In(L"data\\audio\\mine.ogg"), "player only");
-        WriteTextFile(In(L"data\\assets\\arrow\\skin.png"), "player arrow");
-        WriteTextFile(In(kHelper), "old helper");
-        WriteTextFile(release + L"game.dat", "new game");
-        WriteTextFile(release + L"bin\\clïent.dll", "new dll");
-        WriteTextFile(release + L"bin\\.version", "dot");
-        WriteTextFile(release + L"bin\\tools\\patch.dll", "new patch");
-        WriteTextFile(release + L"data\\audio\\music.ogg", "update music");
-        WriteTextFile(release + L"data\\audio\\new.ogg", "update only");
-        WriteTextFile(release + L"data\\assets\\arrow\\skin.png", "update arrow");
-        WriteTextFile(release + L"norvane_launcher.cfg", "shipped config");
-        WriteTextFile(release + L"norvane_client_pending_version.txt", "1.2");
-        WriteTextFile(release + kHelper, "new helper");
+        Plant(install, {{L"game.dat", {"old game"}},
+                        {L"norvane_version.txt", {"1.1"}},
+                        {L"norvane_launcher.cfg", {"player config"}},
+                        {kHelper, {"old helper"}},
+                        {L"data\\audio\\music.ogg", {"player music"}},
+                        {L"data\\audio\\mine.ogg", {"player only"}},
+                        {L"data\\assets\\arrow\\skin.png", {"player arrow"}}});
+        Plant(release, {{L"game.dat", {"new game"}},
+                        {L"bin\\clïent.dll", {"new dll"}},
+                        {L"bin\\.version", {"dot"}},
+                        {L"bin\\tools\\patch.dll", {"new patch"}},
+                        {L"data\\audio\\music.ogg", {"update music"}},
+                        {L"data\\audio\\new.ogg", {"update only"}},
+                        {L"data\\assets\\arrow\\skin.png", {"update arrow"}},
+                        {L"norvane_launcher.cfg", {"shipped config"}},
+                        {kHelper, {"new helper"}},
+                        {L"norvane_client_pending_version.txt", {"1.2"}}});
         client = StartProgram(TestProgramPath(L"fake-client.exe"),
                               L"--until-file \"" + (folder / L"client may exit") + L"\"");
         // The launcher's folder, where a tar.exe has been planted: the updater must never run it.
@@ -109,7 +131,8 @@ struct UpdaterRun {
                                std::to_wstring(clientPid) + L" \"" + archive + L"\" \"" + install +
                                    L"\" \"" + In(L"Norvane Clïent.exe") + L"\"",
                                launcher);
-        window = WaitForProcessWindow(GetProcessId(updater.Get()), L"MHUpdater", 20000);
+        window =
+            WaitForProcessWindow(updaterPid = GetProcessId(updater.Get()), L"MHUpdater", 20000);
         ASSERT_NE(window, nullptr) << "the progress window did not appear";
         RECT frame{};
         GetWindowRect(window, &frame);
@@ -153,14 +176,22 @@ struct UpdaterRun {
         EXPECT_EQ(WaitForExit(10000), 0u);
         EXPECT_EQ(promises.Broken(Ended::kFailure), "");
         EXPECT_FALSE(ClientWasStarted(0));
+        EXPECT_EQ(Others(), L"");
     }
     // The promises kept (working folders gone unless a program still running keeps a file put
     // aside), no kept folder made that the player did not have, the client started in the
     // installation.
-    void ExpectUpdated(bool programsEnded = true) const {
+    void ExpectUpdated(bool programsEnded = true) {
         EXPECT_EQ(promises.Broken(Ended::kSuccess, !programsEnded), "");
         EXPECT_FALSE(PathExists(In(L"data\\assets\\arrows")));
-        EXPECT_TRUE(ClientWasStarted(10000) && ReadWideFile(In(L"client_started.txt")) == install);
+        EXPECT_TRUE(
+            !PathExists(In(L"Norvane Clïent.exe")) ||
+            (ClientWasStarted(10000) && ReadWideFile(In(L"client_started.txt")) == install));
+        EXPECT_EQ(Others(), L"");
+    }
+    std::wstring Others() {
+        const std::lock_guard lock(othersLock);
+        return others;
     }
     // The player changes a file between runs.
     void PlayerWrites(const std::wstring& path, const std::string& content) {
@@ -182,6 +213,34 @@ struct UpdaterRun {
     UniqueFileHandle scanner;  // reading the download as it lands, until the run ends
     Promises promises;
     UniqueFileHandle listener;
+    // Any window but the progress window that the updater, or a program it starts but the client,
+    // shows on the player's screen: an archive tool's console, the shell's box for a missing
+    // client.
+    std::atomic<DWORD> updaterPid = 0;
+    std::mutex othersLock;
+    std::wstring others;
+    std::map<DWORD, bool> judged;  // by process: the updater's, or started by it
+    std::jthread watcher{[this](std::stop_token stop) {
+        for (; !stop.stop_requested(); Sleep(20)) {
+            EnumWindows(
+                [](HWND window, LPARAM self) {
+                    auto& run = *reinterpret_cast<UpdaterRun*>(self);
+                    wchar_t name[64] = {};
+                    DWORD pid = 0;
+                    GetWindowThreadProcessId(window, &pid);
+                    if (IsWindowVisible(window) && GetClassNameW(window, name, 64) &&
+                        wcscmp(name, L"MHUpdater") &&
+                        run.judged.try_emplace(pid, StartedByUpdater(pid, run.updaterPid))
+                            .first->second) {
+                        const std::lock_guard lock(run.othersLock);
+                        run.others +=
+                            run.others.find(name) == npos ? name + std::wstring(L"; ") : L"";
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(this));
+        }
+    }};
 };
 
 // The percentages the player sees, per status: from the first to the last, and whether they move
@@ -216,9 +275,9 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
     UpdaterRun run(L"-cz", L"Norvane 1.2 " + std::wstring(190, L'x'));
     const std::wstring deep = L"bin\\" + std::wstring(200, L'd') + L".dll";
     WriteTextFile(run.release + deep, "deep");
-    for (int i = 0; i < 2000; ++i) {
-        WriteTextFile(run.release + L"assets\\" + std::to_wstring(i / 100) + L"\\" +
-                          std::to_wstring(i) + L".pak",
+    for (int i = 0; i < 2000; ++i) {  // half of them in folders nested in a kept folder
+        WriteTextFile(run.release + (i % 2 ? L"assets\\" : L"data\\assets\\audio\\") +
+                          std::to_wstring(i / 100) + L"\\" + std::to_wstring(i) + L".pak",
                       "pak");
     }
     for (const wchar_t* file : {L"game.dat", L"norvane_launcher.cfg", L"data\\audio\\music.ogg",
@@ -369,6 +428,7 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     // The only copy of the settings is the migration's: the backup moves them.
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", L"CopyFileW 5 #1 norvane_launcher.cfg");
     run.Start(1234, L"Restoring settings...");
+    run.promises.before[L"data\\audio\\old.ogg"] = {"interrupted"};  // the player's, in a backup
     held.push_back(HoldFileOpen(run.In(L"data\\audio\\music.ogg")));
     run.Release();
     run.ExpectFailureUntilEscape(kIncompleteInstall);
@@ -387,6 +447,9 @@ TEST(EndToEnd, FilesHeldThroughTheInstallOrTheRestoreKeepTheOldVersionAndTheBack
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_ROAMING_FOLDER", nullptr);
     SetEnvironmentVariableW(L"MOSSHARBOR_TEST_FAIL", nullptr);
     run.promises.roaming.clear();
+    // Nor can the client be started any more: that shows nothing.
+    fs::remove(run.In(L"Norvane Clïent.exe"));
+    run.promises.before.erase(L"Norvane Clïent.exe");
     run.Start(1234);
     EXPECT_TRUE(run.Succeeded());
     run.ExpectUpdated(false);
@@ -544,11 +607,13 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
     for (const auto& [format, largeUpdate, message] : cases) {
         SCOPED_TRACE(testing::Message() << "tar.exe " << format << " large update " << largeUpdate);
         UpdaterRun run(format, L"Norvane 1.2", install);
-        // On an exFAT drive's 128 KiB clusters, two dozen of the player's clips take 3 MB.
+        // On an exFAT drive's 128 KiB clusters, two dozen of the player's clips, in folders of a
+        // kept folder, take 3 MB.
         SetEnvironmentVariableW(L"MOSSHARBOR_TEST_CLUSTER_BYTES",
                                 largeUpdate ? nullptr : L"131072");
         for (int i = 0; i < (largeUpdate ? 1 : 24); ++i) {
-            const std::wstring clip = L"data\\audio\\clip " + std::to_wstring(i) + L".ogg";
+            const std::wstring clip = L"data\\audio\\set " + std::to_wstring(i % 3) + L"\\clip " +
+                                      std::to_wstring(i) + L".ogg";
             WriteTextFile(largeUpdate ? run.release + L"game.dat" : run.In(clip),
                           std::string(largeUpdate ? 3 << 20 : 1, 'x'));
             WriteTextFile(run.release + clip, "shipped too, so set aside");

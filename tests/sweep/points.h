@@ -33,17 +33,6 @@ inline int Total(const Point& point) {
                            [](int sum, const auto& function) { return sum + function.second; });
 }
 
-// Links are made apart: see Link.
-inline void Plant(const std::wstring& root, const Tree& tree) {
-    for (const auto& [path, file] : tree) {
-        if (file.attributes == FILE_ATTRIBUTE_REPARSE_POINT) {
-            continue;
-        }
-        WriteTextFile(L"\\\\?\\" + root + L"\\" + path, file.content);
-        SetFileAttributesW((L"\\\\?\\" + root + L"\\" + path).c_str(), file.attributes);
-    }
-}
-
 // Makes a link to a folder as a player's tool does, or removes it: under Wine a Linux symbolic
 // link, which only a Linux program makes and removes; on Windows a junction.
 inline void Link(const std::wstring& link, const std::wstring& target, bool make = true) {
