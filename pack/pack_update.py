@@ -19,9 +19,10 @@ import time
 import zipfile
 
 VERSION_FILE = "norvane_client_pending_version.txt"
-# Windows opens the device, not a file, for these names, whatever the extension.
+# Windows opens the device, not a file, for these names, whatever the extension. Its digit test
+# takes the superscripts ¹ ² ³ too, but not 0: COM0 and COM10 are files.
 RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL"} | {f"{port}{n}" for port in ("COM", "LPT")
-                                                 for n in range(1, 10)}
+                                                 for n in "123456789¹²³"}
 FORBIDDEN_CHARACTERS = set('<>:"|?*\\')
 # Any constant does (2000-01-01 UTC); a zip holds times from 1980 to the end of 2107 only, in
 # steps of two seconds.
@@ -32,6 +33,10 @@ ZIP_LATEST = 4354819198
 
 def windows_name_problem(name):
     """Why Windows cannot create a file or folder of this name, or None."""
+    try:
+        name.encode("utf-8")
+    except UnicodeEncodeError:  # bytes from another code page, kept as they were by os.scandir
+        return "is not UTF-8, so no archive can carry its letters to Windows"
     if any(c in FORBIDDEN_CHARACTERS or ord(c) < 32 for c in name):
         return 'holds a character Windows does not allow (<>:"|?*\\ or a control character)'
     if name.endswith((".", " ")):
@@ -39,6 +44,13 @@ def windows_name_problem(name):
     if name.split(".")[0].rstrip(" ").upper() in RESERVED_NAMES:
         return "is a device name on Windows"
     return None
+
+
+def printable(text):
+    """text on one line, readable: a control character in a name would break the line or hide
+    itself, and a byte that is not UTF-8 cannot be printed as it is, so each shows as \\xNN."""
+    text = os.fsencode(text).decode("utf-8", "backslashreplace")
+    return "".join(f"\\x{ord(c):02x}" if ord(c) < 32 else c for c in text)
 
 
 def walk(folder, relative=""):
@@ -171,7 +183,7 @@ def main():
         sys.exit(f"pack_update: {args.output}: lies inside {folder}, so it would ship itself next time")
     members, problems = collect(folder, args.version)
     if problems:
-        print("\n".join(f"pack_update: {problem}" for problem in problems), file=sys.stderr)
+        print("\n".join(f"pack_update: {printable(p)}" for p in problems), file=sys.stderr)
         sys.exit(1)
     # Written beside the output and renamed, so a failure leaves no half archive under its name.
     partial = output + ".partial"
