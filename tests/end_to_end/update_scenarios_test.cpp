@@ -163,6 +163,7 @@ struct UpdaterRun {
                   60000);
         scanner.Reset();
         listener.Reset();
+        EXPECT_EQ(Others(), L"") << "windows shown besides the progress window";
         return WaitForExit(0) == 0u;
     }
     // The failure shown; the window stays until Esc, then the exit code is 0. Not recorded as the
@@ -176,7 +177,6 @@ struct UpdaterRun {
         EXPECT_EQ(WaitForExit(10000), 0u);
         EXPECT_EQ(promises.Broken(Ended::kFailure), "");
         EXPECT_FALSE(ClientWasStarted(0));
-        EXPECT_EQ(Others(), L"");
     }
     // The promises kept (working folders gone unless a program still running keeps a file put
     // aside), no kept folder made that the player did not have, the client started in the

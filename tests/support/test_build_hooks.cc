@@ -201,6 +201,12 @@ R After(R result, const Arguments& argument) {
         Rename(std::get<0>(argument), std::get<1>(argument));
     } else if constexpr (Slot == 6) {  // DeleteFileW
         unflushed.erase(std::get<0>(argument));
+    } else if constexpr (Slot ==
+                         14) {  // CreateProcessW: Windows shows a console's window, Wine not
+        if (strict && !(std::get<5>(argument) & (CREATE_NO_WINDOW | DETACHED_PROCESS))) {
+            CreateWindowExW(0, L"STATIC", L"a console", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr,
+                            nullptr, nullptr, nullptr);
+        }
     } else if constexpr (Slot == 20) {  // FlushFileBuffers
         unflushed.erase(opened[std::get<0>(argument)]);
     } else if constexpr (Slot == 8) {  // GetFileAttributesW
