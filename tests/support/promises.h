@@ -150,12 +150,12 @@ struct Promises {
         for (const std::wstring& path : paths) {
             const File old = Get(before, path), shipped = Get(update, path), is = Get(now, path);
             // What lies behind a link is the outside folder's. A name of neither the player's nor
-            // the update's is the updater's own (a probe, a temporary name): a kill, or a program
-            // still running, may leave it for a later run; the test client records its start.
+            // the update's is the updater's own (a probe, a temporary name): a kill, a program
+            // still running or a deletion refused may leave it for a later run; the test client
+            // records its start.
             const bool ours = !before.contains(path) && !update.contains(path);
             if (path == pending || path == version || BehindLink(before, path) ||
-                (ours && (ended == Ended::kCut || (complete && leftovers) ||
-                          path == L"client_started.txt"))) {
+                (ours && (ended == Ended::kCut || leftovers || path == L"client_started.txt"))) {
                 continue;
             }
             if (before.contains(path) && Kept(path)) {  // the player's: it wins over the update's
@@ -168,6 +168,7 @@ struct Promises {
             const bool kept = complete ? is.content == (shipping ? shipped : old).content &&
                                              (shipping || is == old)
                                        : is == old || (shipping && is.content == shipped.content) ||
+                                             inBackup(path, old.content) ||
                                              (ended == Ended::kCut && is.content == old.content) ||
                                              (ended == Ended::kCut && shipping && is == kMissing);
             if (!kept) {

@@ -96,16 +96,17 @@ DWORD ReplaceRefused(const wchar_t* path, DWORD asked = 0) {
 
 // MOSSHARBOR_TEST_FAIL = "Function error calls part-of-a-path": the calls of that function that
 // name a path holding the part (any call, without a part) fail with that error. The calls are "#N"
-// for the N-th such call alone, else a mask: 0 for every one, else those whose bits are set, the
-// lowest for the first such call.
+// for the N-th such call alone, "#N+" for it and every one after, as a lasting hold, else a mask: 0
+// for every one, else those whose bits are set, the lowest for the first such call.
 struct Injection {
     std::wstring function, part;
     DWORD error = 0;
-    bool nthAlone = false;
+    bool nthAlone = false, onward = false;
     unsigned long long calls = 0, seen = 0;
     bool Chosen() {
         ++seen;
-        return nthAlone ? seen == calls : calls == 0 || (seen <= 64 && calls >> (seen - 1) & 1);
+        return nthAlone ? seen == calls || (onward && seen > calls)
+                        : calls == 0 || (seen <= 64 && calls >> (seen - 1) & 1);
     }
 };
 Injection ReadInjection() {
@@ -114,6 +115,7 @@ Injection ReadInjection() {
     fields >> injection.function >> injection.error >> std::ws;
     injection.nthAlone = fields.peek() == L'#' && fields.get();
     fields >> injection.calls;
+    injection.onward = fields.peek() == L'+' && fields.get();
     std::getline(fields >> std::ws, injection.part);
     return injection;
 }

@@ -81,13 +81,21 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
     run(clean);
     ASSERT_EQ(clean[0].ended + clean[0].broken, "success");
     std::vector<Point> points;
+    // A hold or a refusal may also last: from that call on, every call fails so. A lasting hold
+    // may fail the update, told as such.
     for (const auto& [function, errors] : kErrors) {
         for (const DWORD error : errors) {
-            for (int n = 1; n <= clean[0].calls[function]; ++n) {
-                points.push_back({{L"MOSSHARBOR_TEST_FAIL=" + Wide(function) + L" " +
-                                   std::to_wstring(error) + L" #" + std::to_wstring(n)},
-                                  function + " " + std::to_string(error),
-                                  error});
+            for (const bool lasting : {false, true}) {
+                for (int n = 1;
+                     n <= clean[0].calls[function] && (!lasting || error == 5 || error == 32);
+                     ++n) {
+                    points.push_back(
+                        {{L"MOSSHARBOR_TEST_FAIL=" + Wide(function) + L" " +
+                          std::to_wstring(error) + L" #" + std::to_wstring(n) +
+                          (lasting ? L"+" : L"")},
+                         function + " " + std::to_string(error) + (lasting ? " for good" : ""),
+                         lasting && error == 32 ? 0 : error});
+                }
             }
         }
     }
