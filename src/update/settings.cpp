@@ -229,10 +229,11 @@ RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& ro
     // in the backup, and so does one that could not run for want of a per-user folder (a profile
     // redirected to a share that is offline, or broken), unless it can go back where it was.
     const std::wstring savedConfig = Join(backupDir, kLauncherConfigFileName);
+    // Made even with nothing to migrate: the launcher saves the player's settings there.
+    const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
     if (!Exists(savedConfig)) {
         return outcome;
     }
-    const std::wstring perUserConfig = GetLauncherConfigPath(roamingFolder);
     const bool migrated = !perUserConfig.empty() &&
                           (Seen(perUserConfig) || CopyIntoPlace(savedConfig, perUserConfig));
     const std::wstring installedConfig = Join(paths.installDir, kLauncherConfigFileName);

@@ -28,7 +28,7 @@ mine="the player's settings"
 # CASE  WHERE THE SETTINGS END UP  THE ROAMING FOLDER (a REG_EXPAND_SZ, as redirection writes it)
 while read -r case want folder; do
     rm -rf "$roam" redirected install && mkdir -p install/update && cp game.tar u.tar
-    echo "$mine" >install/norvane_launcher.cfg
+    [ "$case" = none ] || echo "$mine" >install/norvane_launcher.cfg
     [ "$case" = missing ] || mkdir "$roam"  # missing: deleted by the player or a cleaning tool
     [ "$case" != refused ] || : >"$roam/Norvane"
     wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders' \
@@ -37,11 +37,14 @@ while read -r case want folder; do
     timeout -k 5 60 wine "$build/bin/mossharbor-updater.exe" 0 u.tar install none.exe \
         >/dev/null 2>&1 || fail "$case: exit $? (124: still running after 60 s): $(find install)"
     found=$(grep -rlx "$mine" install redirected prefix/drive_c/users/*/AppData 2>/dev/null || :)
-    [ "$found" = "$want/norvane_launcher.cfg" ] && [ "$(cat install/norvane_version.txt)" = 2.0 ] ||
+    # none: no settings to migrate, yet the launcher's own folder is made for it to save in.
+    { [ "$found" = "$want/norvane_launcher.cfg" ] || [ "$case$found" = none -a -d "$want" ]; } &&
+        [ "$(cat install/norvane_version.txt)" = 2.0 ] ||
         fail "$case: version $(cat install/norvane_version.txt), the player's settings: $found"
 done <<EOF
 missing     $roam/Norvane              %USERPROFILE%\\AppData\\Roaming
 redirected  redirected/Roaming/Norvane $z\\redirected\\Roaming
 refused     install/update/backup_0    %USERPROFILE%\\AppData\\Roaming
 unreachable install/update/backup_0    $z\\game\\norvane_launcher.cfg\\Roaming
+none        $roam/Norvane              %USERPROFILE%\\AppData\\Roaming
 EOF
