@@ -256,6 +256,12 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
                                          std::get<5>(argument) &
                                              (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
         }
+        if constexpr (Slot == 14) {  // a child gets no standard handle it may not inherit
+            STARTUPINFOW* startup = std::get<8>(argument);
+            if (strict && !std::get<4>(argument) && (startup->dwFlags & STARTF_USESTDHANDLES)) {
+                startup->hStdInput = startup->hStdOutput = startup->hStdError = nullptr;
+            }
+        }
         if (injection.function == names[Slot] &&
             (injection.part.empty() || (Names(AsPath(arguments), injection.part) || ...)) &&
             injection.Chosen() && !error) {
