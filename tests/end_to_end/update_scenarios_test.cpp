@@ -303,6 +303,16 @@ TEST(EndToEnd, WaitsForTheClientThenUpdatesAReadOnlyInstallationOfThousandsOfDee
     ExpectProgressBands(ReadWideFile(run.Log()));
 }
 
+// A game file's second name, and a download that ends inside the member after it.
+void ShipHardLinksCutShort(UpdaterRun& run) {
+    CreateHardLinkW((run.release + L"bin\\copy.dll").c_str(),
+                    (run.release + L"bin\\clïent.dll").c_str(), nullptr);
+    WriteTextFile(run.release + L"zz.pak", std::string(1 << 16, 'z'));
+    ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c",
+                            L"\"Norvane 1.2/bin\" \"Norvane 1.2/zz.pak\""));
+    fs::resize_file(run.archive, fs::file_size(run.archive) - (1 << 15));
+}
+
 // Each row spoils the run in its own way, holds a player's file the backup needs, or makes a call
 // fail as Windows may, with the game's data read-only. Each keeps a failed run's promises, says
 // its own words and leaves no partial backup to be merged; before the install nothing is
@@ -322,15 +332,11 @@ TEST(EndToEnd, FailedUpdatesKeepTheOldVersionAndThePlayersData) {
         {"hard links on a drive without them",
          L"The update needs an NTFS drive: this drive cannot store its links.", nullptr, false,
          [](UpdaterRun& run) {
-             // A game file's second name, and a download that ends inside the member after it.
-             CreateHardLinkW((run.release + L"bin\\copy.dll").c_str(),
-                             (run.release + L"bin\\clïent.dll").c_str(), nullptr);
-             WriteTextFile(run.release + L"zz.pak", std::string(1 << 16, 'z'));
-             ASSERT_TRUE(MakeArchive(run.folder / L"release", run.archive, L"-c",
-                                     L"\"Norvane 1.2/bin\" \"Norvane 1.2/zz.pak\""));
-             fs::resize_file(run.archive, fs::file_size(run.archive) - (1 << 15));
+             ShipHardLinksCutShort(run);
              SetEnvironmentVariableW(L"MOSSHARBOR_TEST_NO_HARD_LINKS", L"1");
          }},
+        {"hard links on a drive that cannot be asked", kExtractionFailure,
+         L"GetVolumeInformationW 5 0", false, ShipHardLinksCutShort},
         {"a player's file held", kBackupFailure, L"MoveFileExW 32 0 music.ogg"},
         {"an interrupted same-id backup that cannot be moved aside", kBackupFailure,
          L"MoveFileW 5 0 backup_0", false,
