@@ -28,11 +28,17 @@ constexpr DWORD kProtected =
     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 const File kMissing{"<missing>"};  // ReadTextFile's word for it
 
-inline Tree Take(const std::wstring& root, const std::wstring& below = {}, Tree tree = {}) {
+// `folders`: each folder too, an empty one as well, with FILE_ATTRIBUTE_DIRECTORY.
+inline Tree Take(const std::wstring& root, const std::wstring& below = {}, Tree tree = {},
+                 bool folders = false) {
     ForEachEntry(L"\\\\?\\" + root + below, [&](const ListedEntry& entry) {
         const std::wstring path = below + L"\\" + entry.name;
         if (entry.kind == EntryKind::kDirectory) {
-            tree = Take(root, path, std::move(tree));
+            if (folders) {
+                tree[path.substr(1)] = {{},
+                                        FILE_ATTRIBUTE_DIRECTORY | (entry.attributes & kProtected)};
+            }
+            tree = Take(root, path, std::move(tree), folders);
         } else {
             tree[path.substr(1)] =
                 entry.kind == EntryKind::kFile
@@ -42,15 +48,20 @@ inline Tree Take(const std::wstring& root, const std::wstring& below = {}, Tree 
     });
     return tree;
 }
-// Writes the tree below `root`, in the extended form; links are made apart (see Link).
+// Writes the tree below `root`, in the extended form, folders too; links are made apart (see Link).
 inline void Plant(const std::wstring& root, const Tree& tree) {
     const std::wstring base = (root.starts_with(L"\\\\?\\") ? L"" : L"\\\\?\\") + root +
                               (root.ends_with(L'\\') ? L"" : L"\\");
     for (const auto& [path, file] : tree) {
-        if (file.attributes != FILE_ATTRIBUTE_REPARSE_POINT) {
-            WriteTextFile(base + path, file.content);
-            SetFileAttributesW((base + path).c_str(), file.attributes);
+        if (file.attributes == FILE_ATTRIBUTE_REPARSE_POINT) {
+            continue;
         }
+        if (file.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            fs::create_directories(base + path);
+        } else {
+            WriteTextFile(base + path, file.content);
+        }
+        SetFileAttributesW((base + path).c_str(), file.attributes & kProtected);
     }
 }
 inline File Get(const Tree& tree, const std::wstring& path) {

@@ -154,7 +154,14 @@ void Rename(const std::wstring& from, const std::wstring& to) {
 }
 // At the cut each noted file that is still there reads as zeros of its length, written with the
 // original functions: the wrappers would count them, and a read-only copy would refuse them.
+// "<log>.lost" tells that there was any: else the cut leaves what a kill there would.
 void LoseUnflushedData() {
+    if (FILE* note =
+            unflushed.empty()
+                ? nullptr
+                : _wfopen((Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG") + L".lost").c_str(), L"w")) {
+        fclose(note);
+    }
     const auto attributesOf = reinterpret_cast<decltype(&GetFileAttributesW)>(originals[8]);
     const auto setAttributes = reinterpret_cast<decltype(&SetFileAttributesW)>(originals[10]);
     for (const std::wstring& path : unflushed) {

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <numeric>
 #include <thread>
 #include <vector>
@@ -25,6 +26,32 @@ struct Point {
     std::string ended{}, broken{};  // how the last faulted run ended; the promises any run broke
     std::wstring lastStatus{};      // of the last faulted run
     std::map<std::string, int> calls{};  // of each wrapped function, by the last run
+    Tree start{};  // what the first run starts from, when not the layout: another point's `left`
+    Tree left{};   // what the last faulted run left below the point's folder, folders too
+    bool lost = false;  // the last faulted run was a power cut that lost data
+};
+
+// A next run from what an earlier point's faulted runs left, of the same layout, ends as that
+// point's did: what it broke, and its calls. A run that broke is not taken as known.
+struct NextRuns {
+    using Ending = std::pair<std::string, std::map<std::string, int>>;
+    std::mutex lock;
+    std::map<std::string, Ending> known;
+    static std::string Key(const Tree& left) {
+        std::string key;
+        for (const auto& [path, file] : left) {
+            key += Utf8(path) + '\0' + std::to_string(file.attributes) + '\0' + file.content + '\0';
+        }
+        return key;
+    }
+    std::optional<Ending> Find(const std::string& key) {
+        const std::lock_guard hold(lock);
+        return known.contains(key) ? std::optional(known[key]) : std::nullopt;
+    }
+    void Add(const std::string& key, const Ending& ending) {
+        const std::lock_guard hold(lock);
+        known.emplace(key, ending);
+    }
 };
 constexpr size_t npos = std::string::npos;
 
@@ -95,7 +122,8 @@ inline std::string Behaved(std::optional<DWORD> code, DWORD error, const std::ws
 
 // Runs the point's faulted runs, then a clean one, as long as the update is not complete, over a
 // fresh copy of `layout` with `archive` downloaded, for a client `pid` that has exited.
-inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pid, Point& point) {
+inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pid, Point& point,
+                     NextRuns* nextRuns = nullptr) {
     ScratchFolder folder;
     Promises promises{.install = folder / L"Norvane Game",
                       .archive = folder / L"update 1.2.tar",
@@ -112,10 +140,29 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
     }
     CopyFileW(archive.c_str(), promises.archive.c_str(), FALSE);
     promises.Take(promises.install, layout.update);
+    if (!point.start.empty()) {
+        folder.Remove();
+        Plant(folder.path, point.start);
+    }
     const std::wstring log = folder / L"progress.log";
+    std::string key;
     for (size_t run = 0; run <= point.faults.size(); ++run) {
         const bool next = run == point.faults.size();
+        if (next && run) {
+            point.left = Take(folder.path, {}, {}, true);
+            std::erase_if(point.left, [](const auto& entry) {
+                return entry.first.starts_with(L"progress.log");
+            });
+            const auto known =
+                nextRuns ? nextRuns->Find(key = NextRuns::Key(point.left)) : std::nullopt;
+            if (known) {
+                point.broken += known->first;
+                point.calls = known->second;
+                break;
+            }
+        }
         fs::remove(log);
+        fs::remove(log + L".lost");
         const UniqueHandle updater = StartProgram(
             TestProgramPath(L"mossharbor-updater-under-test.exe"),
             std::to_wstring(pid) + L" \"" + promises.archive + L"\" \"" + promises.install +
@@ -131,10 +178,11 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
         const Ended ended = code == 0u   ? Ended::kSuccess
                             : code == 3u ? Ended::kFailure
                                          : Ended::kCut;
-        point.broken +=
+        const std::string broken =
             Behaved(code, run ? 0 : point.error, failure) +
             (next && run && code != 0u ? "4 next run failed: " + Utf8(failure) + "; " : "") +
             promises.Broken(ended, !next);
+        point.broken += broken;
         if (run + 1 == point.faults.size() || point.faults.empty()) {
             point.ended = ended == Ended::kSuccess   ? "success"
                           : ended == Ended::kFailure ? Utf8(failure)
@@ -142,10 +190,14 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
                           : code == 10u              ? "power cut"
                                                      : "exit " + std::to_string(code.value_or(0));
             point.lastStatus = status;
+            point.lost = PathExists(log + L".lost");
         }
         std::istringstream calls(ReadTextFile(log + L".calls"));
         point.calls.clear();
         for (std::string function; calls >> function >> point.calls[function];) {
+        }
+        if (!key.empty() && broken.empty()) {
+            nextRuns->Add(key, {broken, point.calls});
         }
         if (ended == Ended::kSuccess || promises.Recorded()) {
             break;  // nothing left to complete, or no update left for the launcher to offer
