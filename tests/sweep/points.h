@@ -31,27 +31,11 @@ struct Point {
     bool lost = false;  // the last faulted run was a power cut that lost data
 };
 
-// A next run from what an earlier point's faulted runs left, of the same layout, ends as that
-// point's did: what it broke, and its calls. A run that broke is not taken as known.
+// A next run from what an earlier point of the same layout left ends as that one's did: by those
+// files, the calls of each that broke no promise.
 struct NextRuns {
-    using Ending = std::pair<std::string, std::map<std::string, int>>;
     std::mutex lock;
-    std::map<std::string, Ending> known;
-    static std::string Key(const Tree& left) {
-        std::string key;
-        for (const auto& [path, file] : left) {
-            key += Utf8(path) + '\0' + std::to_string(file.attributes) + '\0' + file.content + '\0';
-        }
-        return key;
-    }
-    std::optional<Ending> Find(const std::string& key) {
-        const std::lock_guard hold(lock);
-        return known.contains(key) ? std::optional(known[key]) : std::nullopt;
-    }
-    void Add(const std::string& key, const Ending& ending) {
-        const std::lock_guard hold(lock);
-        known.emplace(key, ending);
-    }
+    std::map<std::string, std::map<std::string, int>> calls;
 };
 constexpr size_t npos = std::string::npos;
 
@@ -148,16 +132,18 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
     std::string key;
     for (size_t run = 0; run <= point.faults.size(); ++run) {
         const bool next = run == point.faults.size();
-        if (next && run) {
+        if (next && run && nextRuns) {
             point.left = Take(folder.path, {}, {}, true);
             std::erase_if(point.left, [](const auto& entry) {
                 return entry.first.starts_with(L"progress.log");
             });
-            const auto known =
-                nextRuns ? nextRuns->Find(key = NextRuns::Key(point.left)) : std::nullopt;
-            if (known) {
-                point.broken += known->first;
-                point.calls = known->second;
+            for (const auto& [path, file] : point.left) {
+                key += Utf8(path) + '\0' + std::to_string(file.attributes) + '\0' + file.content +
+                       '\0';
+            }
+            const std::lock_guard lock(nextRuns->lock);
+            if (nextRuns->calls.contains(key)) {
+                point.calls = nextRuns->calls[key];
                 break;
             }
         }
@@ -197,7 +183,8 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, DWORD pi
         for (std::string function; calls >> function >> point.calls[function];) {
         }
         if (!key.empty() && broken.empty()) {
-            nextRuns->Add(key, {broken, point.calls});
+            const std::lock_guard lock(nextRuns->lock);
+            nextRuns->calls[key] = point.calls;
         }
         if (ended == Ended::kSuccess || promises.Recorded()) {
             break;  // nothing left to complete, or no update left for the launcher to offer

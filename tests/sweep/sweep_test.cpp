@@ -104,6 +104,19 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
             }
         }
     }
+    // A program holding one file, or refusing it, from its N-th move on.
+    Tree files = layout.install;
+    files.insert(layout.update.begin(), layout.update.end());
+    for (const auto& [path, file] : files) {
+        for (const DWORD error : {5, 32}) {
+            for (int n = 1; n <= 3; ++n) {
+                points.push_back({{L"MOSSHARBOR_TEST_FAIL=MoveFileExW " + std::to_wstring(error) +
+                                   L" #" + std::to_wstring(n) + L"+ " + path},
+                                  "MoveFileExW " + std::to_string(error) + " for good on one file",
+                                  error == 32 ? 0 : error});
+            }
+        }
+    }
     for (int n = 1; n <= Total(clean[0]); ++n) {
         points.push_back({{L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)}, "power cut"});
     }
