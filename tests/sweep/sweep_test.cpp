@@ -120,39 +120,34 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
     for (int n = 1; n <= Total(clean[0]); ++n) {
         points.push_back({{L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)}, "power cut"});
     }
-    // MOSSHARBOR_TEST_SWEEP_ROWS, a part of rows' names, runs those alone, as for a planted fault;
-    // the kills need the power cuts.
+    // MOSSHARBOR_TEST_SWEEP_ROWS, a part of rows' names, runs those alone, as for a planted fault.
     const char* rows = std::getenv("MOSSHARBOR_TEST_SWEEP_ROWS");
     const std::string only = rows ? rows : "";
-    const auto chosen = [&](const std::string& row) { return row.find(only) != npos; };
-    const std::string killRow = "kill", cutAfterKillRow = "kill in the install, then power cut";
-    std::erase_if(points, [&](const Point& point) {
-        return !chosen(point.row) &&
-               !(point.row == "power cut" && (chosen(killRow) || chosen(cutAfterKillRow)));
-    });
+    std::erase_if(points, [&](const Point& point) { return point.row.find(only) == npos; });
     run(points);
     // A kill leaves what a power cut at that call leaves, unless the cut lost data: only there is
     // the updater killed. One killed during the install leaves the player's originals in its
     // backup; the next run, which merges them, loses power at each of its calls.
     std::vector<Point> kills, killed, cuts;
     for (const Point& point : points) {
-        const std::wstring at = point.faults[0].substr(point.faults[0].find(L'=') + 1);
-        if (point.row == "power cut" && point.lost && chosen(killRow)) {
-            kills.push_back({{L"MOSSHARBOR_TEST_KILL=" + at}, killRow});
+        const std::wstring kill =
+            L"MOSSHARBOR_TEST_KILL=" + point.faults[0].substr(point.faults[0].find(L'=') + 1);
+        if (point.row == "power cut" && point.lost) {
+            kills.push_back({{kill}, "kill where a power cut lost data"});
         }
         if (point.row == "power cut" && point.lastStatus == L"Installing files...") {
-            killed.push_back({{L"MOSSHARBOR_TEST_KILL=" + at}});
+            killed.push_back({{kill}});
         }
     }
     run(kills);
     ASSERT_FALSE(killed.empty() && only.empty()) << "no kill during the install";
-    if (!killed.empty() && chosen(cutAfterKillRow)) {
+    if (!killed.empty()) {
         killed = {killed[killed.size() / 2]};
         run(killed);
         printf("The kill in the install: %ls\n", killed[0].faults[0].c_str());
         for (int n = 1; n <= Total(killed[0]); ++n) {
             cuts.push_back({.faults = {L"MOSSHARBOR_TEST_POWER_CUT=* " + std::to_wstring(n)},
-                            .row = cutAfterKillRow,
+                            .row = "kill in the install, then power cut",
                             .start = killed[0].left});
         }
         run(cuts);
