@@ -40,15 +40,17 @@ bool strict = false;  // under Wine, whose file rules are laxer than Windows'
 // "<log>.calls" as "Function count" lines, a line for each wrapped function.
 // MOSSHARBOR_TEST_EXIT_ON_FAILURE: a failure ends the process with exit code 3 instead of waiting
 // for an Esc that a script cannot press.
+const std::wstring progressLog =
+    Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");  // the stem of every note
 void OnRepaintRequest(const ProgressState& state, void*) {
-    static const std::wstring log = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG");
     static const std::wstring holdStatus = Variable(L"MOSSHARBOR_TEST_HOLD_STATUS");
     static const int holdPercent = _wtoi(Variable(L"MOSSHARBOR_TEST_HOLD_PERCENT").c_str());
-    if (FILE* file = _wfopen(log.c_str(), L"ab")) {  // binary: the characters as they are
+    if (FILE* file = _wfopen(progressLog.c_str(), L"ab")) {  // binary: the characters as they are
         fwprintf(file, L"%d %d %ls\n", state.percent.load(), state.failed.load(), state.statusText);
         fclose(file);
     }
-    if (FILE* file = log.empty() ? nullptr : _wfopen((log + L".calls").c_str(), L"wb")) {
+    if (FILE* file =
+            progressLog.empty() ? nullptr : _wfopen((progressLog + L".calls").c_str(), L"wb")) {
         for (size_t i = 0; i < kWrapped; ++i) {
             fprintf(file, "%ls %d\n", names[i].c_str(), calls[i]);
         }
@@ -61,10 +63,10 @@ void OnRepaintRequest(const ProgressState& state, void*) {
     if (holdStatus.empty() || holdStatus != state.statusText || state.percent < holdPercent) {
         return;
     }
-    if (FILE* marker = _wfopen((log + L".held").c_str(), L"w")) {
+    if (FILE* marker = _wfopen((progressLog + L".held").c_str(), L"w")) {
         fclose(marker);
     }
-    while (GetFileAttributesW((log + L".release").c_str()) == INVALID_FILE_ATTRIBUTES) {
+    while (GetFileAttributesW((progressLog + L".release").c_str()) == INVALID_FILE_ATTRIBUTES) {
         Sleep(20);
     }
 }
@@ -157,9 +159,7 @@ void Rename(const std::wstring& from, const std::wstring& to) {
 // "<log>.lost" tells that there was any: else the cut leaves what a kill there would.
 void LoseUnflushedData() {
     if (FILE* note =
-            unflushed.empty()
-                ? nullptr
-                : _wfopen((Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG") + L".lost").c_str(), L"w")) {
+            unflushed.empty() ? nullptr : _wfopen((progressLog + L".lost").c_str(), L"w")) {
         fclose(note);
     }
     const auto attributesOf = reinterpret_cast<decltype(&GetFileAttributesW)>(originals[8]);
@@ -304,7 +304,7 @@ DWORD WINAPI ShortenedWait(HANDLE handle, DWORD ms) {
 // So do the pauses between attempts at a held file; their nominal sum goes to "<log>.paused", so
 // that a test can hold thirty files and still tell each walk's budget.
 DWORD WINAPI ShortenedPause(DWORD ms, BOOL alertable) {
-    static const std::wstring sum = Variable(L"MOSSHARBOR_TEST_PROGRESS_LOG") + L".paused";
+    static const std::wstring sum = progressLog + L".paused";
     static DWORD pausedMs = 0;
     pausedMs += ms;
     if (FILE* file = _wfopen(sum.c_str(), L"w")) {

@@ -83,23 +83,27 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
     run(clean);
     ASSERT_EQ(clean[0].ended + clean[0].broken, "success");
     std::vector<Point> points;
-    // A hold or a refusal may also last: from that call on, every call fails so, for the moves
-    // that set the player's files aside, install and put them back. A lasting hold may fail the
-    // update, told as such. Lasting failures of the other calls found nothing that failing once
-    // does not, at twice the sweep's time.
+    // The N-th call of the function naming `part` (any call, without one) fails with the error,
+    // once, or for good from then on: a lasting hold may fail the update, told as such.
+    const auto fail = [&](const std::string& function, DWORD error, int n, bool lasting,
+                          const std::wstring& part, const std::string& row) {
+        points.push_back(
+            {{L"MOSSHARBOR_TEST_FAIL=" + Wide(function) + L" " + std::to_wstring(error) + L" #" +
+              std::to_wstring(n) + (lasting ? L"+" : L"") + (part.empty() ? L"" : L" " + part)},
+             row,
+             lasting && error == ERROR_SHARING_VIOLATION ? 0 : error});
+    };
+    // A hold or a refusal may also last, for the moves that set the player's files aside, install
+    // and put them back. Lasting failures of the other calls found nothing that failing once does
+    // not, at twice the sweep's time.
     for (const auto& [function, errors] : kErrors) {
         for (const DWORD error : errors) {
-            const bool moves = function == "MoveFileExW";
-            for (const bool lasting : {false, true}) {
-                for (int n = 1; n <= clean[0].calls[function] &&
-                                (!lasting || (moves && (error == 5 || error == 32)));
-                     ++n) {
-                    points.push_back(
-                        {{L"MOSSHARBOR_TEST_FAIL=" + Wide(function) + L" " +
-                          std::to_wstring(error) + L" #" + std::to_wstring(n) +
-                          (lasting ? L"+" : L"")},
-                         function + " " + std::to_string(error) + (lasting ? " for good" : ""),
-                         lasting && error == 32 ? 0 : error});
+            const std::string row = function + " " + std::to_string(error);
+            const bool lasts = function == "MoveFileExW" && (error == 5 || error == 32);
+            for (int n = 1; n <= clean[0].calls[function]; ++n) {
+                fail(function, error, n, false, {}, row);
+                if (lasts) {
+                    fail(function, error, n, true, {}, row + " for good");
                 }
             }
         }
@@ -110,10 +114,8 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
     for (const auto& [path, file] : files) {
         for (const DWORD error : {5, 32}) {
             for (int n = 1; n <= 3; ++n) {
-                points.push_back({{L"MOSSHARBOR_TEST_FAIL=MoveFileExW " + std::to_wstring(error) +
-                                   L" #" + std::to_wstring(n) + L"+ " + path},
-                                  "MoveFileExW " + std::to_string(error) + " for good on one file",
-                                  error == 32 ? 0 : error});
+                fail("MoveFileExW", error, n, true, path,
+                     "MoveFileExW " + std::to_string(error) + " for good on one file");
             }
         }
     }
