@@ -10,7 +10,20 @@
 
 #include "support/harness.h"
 #include "tools/directory_listing.h"
-#include "update/settings.h"
+
+// The oracle's own words for what the updater keeps and says, never the product's: a fault that
+// changes them there must not change them here too.
+constexpr const wchar_t* kKeptFolders[] = {L"data\\assets\\arrow", L"data\\assets\\arrows",
+                                           L"data\\assets\\audio", L"data\\audio"};
+constexpr wchar_t kConfig[] = L"norvane_launcher.cfg";
+constexpr wchar_t kExtractionFailure[] = L"Extraction failed. The archive may be corrupted.";
+constexpr wchar_t kDiskFull[] = L"Not enough disk space to unpack the update.";
+constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
+constexpr wchar_t kIncompleteInstall[] =
+    L"Some files could not be installed. Close the game and try again.";
+// The statuses before the install: a failure there must leave the installation as it was.
+constexpr const wchar_t* kBeforeInstall[] = {L"Waiting for client to close...",
+                                             L"Extracting update...", L"Backing up settings..."};
 
 struct NoCase {  // as Windows compares names
     bool operator()(const std::wstring& a, const std::wstring& b) const {
@@ -84,7 +97,7 @@ inline bool BehindLink(const Tree& tree, const std::wstring& path) {
     });
 }
 inline bool Kept(const std::wstring& path) {
-    return std::any_of(std::begin(kPreservedDirectories), std::end(kPreservedDirectories),
+    return std::any_of(std::begin(kKeptFolders), std::end(kKeptFolders),
                        [&](const wchar_t* folder) { return Below(path, folder); });
 }
 
@@ -93,17 +106,31 @@ enum class Ended { kSuccess, kFailure, kCut };  // kCut: killed, or the power cu
 struct Promises {
     std::wstring install{}, archive{}, roaming{};  // no per-user folder when `roaming` is empty
     Tree before{}, update{};  // the installation as the player left it (not its update folder)
+    std::set<std::wstring, NoCase> folders{};      // the player's, and those the update brings
     std::string roamingBefore = kMissing.content;  // the per-user launcher settings
     std::wstring outside{};  // a folder of the player's behind a link in the installation
     Tree outsideBefore{};
+    std::wstring top = L"Norvane 1.2";  // the update's top folder, as extracted
 
     // Taken before the first run: the installation as the player left it.
     void Take(const std::wstring& installDir, const Tree& updateFiles) {
         install = installDir;
-        before = ::Take(install);
-        std::erase_if(before, [](const auto& entry) { return Below(entry.first, L"update"); });
+        before = ::Take(install, {}, {}, true);
         update = updateFiles;
-        roamingBefore = ReadTextFile(roaming + L"\\Norvane\\norvane_launcher.cfg");
+        for (auto entry = before.begin(); entry != before.end();) {
+            const bool folder = entry->second.attributes & FILE_ATTRIBUTE_DIRECTORY;
+            if (folder) {
+                folders.insert(entry->first);
+            }
+            entry =
+                folder || Below(entry->first, L"update") ? before.erase(entry) : std::next(entry);
+        }
+        for (const auto& [path, file] : update) {
+            for (size_t at = path.find(L'\\'); at != npos; at = path.find(L'\\', at + 1)) {
+                folders.insert(path.substr(0, at));
+            }
+        }
+        roamingBefore = ReadTextFile(roaming + L"\\Norvane\\" + kConfig);
         outsideBefore = outside.empty() ? Tree{} : ::Take(outside);
     }
 
@@ -112,14 +139,14 @@ struct Promises {
                Get(before, L"norvane_version.txt").content;
     }
 
-    // After a run that ended so; a program still running may keep files in the working folders.
-    // `leftovers`: a program still running, or a deletion refused, may keep working files, which a
-    // later run removes.
-    std::string Broken(Ended ended, bool leftovers = false) const {
+    // After a run that ended so. `leftovers`: a program still running, or a deletion refused, may
+    // keep working files, which a later run removes. `undone`: the run failed before the install
+    // with nothing refused for good, so it had to put back all it set aside.
+    std::string Broken(Ended ended, bool leftovers = false, bool undone = false) const {
         std::ostringstream broken;
-        Tree now = ::Take(install);
+        Tree now = ::Take(install, {}, {}, true);
         const std::wstring pending = L"norvane_client_pending_version.txt",
-                           version = L"norvane_version.txt", config = kLauncherConfigFileName;
+                           version = L"norvane_version.txt", config = kConfig;
         const bool recorded = Get(now, version) != Get(before, version);
         // Complete: reported so, or recorded by a run cut short after it.
         const bool complete = ended == Ended::kSuccess || (ended == Ended::kCut && recorded);
@@ -134,15 +161,28 @@ struct Promises {
         ForEachEntry(L"\\\\?\\" + install + L"\\update", [&](const ListedEntry& entry) {
             working[entry.name] = ::Take(install + L"\\update\\" + entry.name);
         });
-        // In a backup not yet restored, which a later run merges back.
-        const auto inBackup = [&](const std::wstring& path, const std::string& content) {
-            return std::any_of(working.begin(), working.end(), [&](const auto& folder) {
+        // In a backup not yet restored, which a later run merges back; never after a failure that
+        // had to undo itself.
+        const auto inBackup = [&](const std::wstring& path, const File& file) {
+            return !undone && std::any_of(working.begin(), working.end(), [&](const auto& folder) {
                 return folder.first.starts_with(L"backup_") &&
                        !folder.second.contains(L"restored.mark") &&
-                       Get(folder.second, path).content == content;
+                       Get(folder.second, path) == file;
             });
         };
-        std::erase_if(now, [](const auto& entry) { return Below(entry.first, L"update"); });
+        for (auto entry = now.begin(); entry != now.end();) {  // no folder the run should not make
+            const bool folder = entry->second.attributes & FILE_ATTRIBUTE_DIRECTORY;
+            if (folder && complete && ended != Ended::kCut && !folders.contains(entry->first) &&
+                entry->first != L"update" && !Below(entry->first, L"update")) {
+                say(1, entry->first, "made");
+            }
+            entry = folder || Below(entry->first, L"update") ? now.erase(entry) : std::next(entry);
+        }
+        if (undone && !leftovers && working.contains(L"extract") &&
+            std::any_of(working.at(L"extract").begin(), working.at(L"extract").end(),
+                        [&](const auto& entry) { return Below(entry.first, top); })) {
+            say(2, L"update\\extract\\" + top, "left");
+        }
         std::set<std::wstring, NoCase> paths;
         for (const Tree* tree : {&before, &update, &std::as_const(now)}) {
             for (const auto& [path, file] : *tree) {
@@ -170,18 +210,19 @@ struct Promises {
                 continue;
             }
             if (before.contains(path) && Kept(path)) {  // the player's: it wins over the update's
-                if (is != old && (complete || !inBackup(path, old.content))) {
+                if (is != old && (complete || !inBackup(path, old))) {
                     say(promise, path, is.content);
                 }
                 continue;
             }
             const bool shipping = update.contains(path);
-            const bool kept = complete ? is.content == (shipping ? shipped : old).content &&
-                                             (shipping || is == old)
-                                       : is == old || (shipping && is.content == shipped.content) ||
-                                             inBackup(path, old.content) ||
-                                             (ended == Ended::kCut && is.content == old.content) ||
-                                             (ended == Ended::kCut && shipping && is == kMissing);
+            const bool kept =
+                complete
+                    ? is.content == (shipping ? shipped : old).content && (shipping || is == old)
+                    : is == old || (shipping && !undone && is.content == shipped.content) ||
+                          inBackup(path, old) ||
+                          (ended == Ended::kCut && is.content == old.content) ||
+                          (ended == Ended::kCut && shipping && is == kMissing);
             if (!kept) {
                 say(promise, path, is.content);
             }
@@ -193,9 +234,9 @@ struct Promises {
         const std::string mine = Get(before, config).content;
         const bool due = before.contains(config) && roamingBefore == kMissing.content;
         // Without the player's own, the installation's may be migrated: a later run would.
-        if (due ? perUser != mine &&
-                      (perUser != kMissing.content ||
-                       !(inBackup(config, mine) || (!complete && Get(now, config).content == mine)))
+        if (due ? perUser != mine && (perUser != kMissing.content ||
+                                      !(inBackup(config, Get(before, config)) ||
+                                        (!complete && Get(now, config).content == mine)))
                 : perUser != roamingBefore &&
                       (before.contains(config) || perUser != Get(update, config).content)) {
             say(promise, L"per-user " + config, perUser);
@@ -229,3 +270,19 @@ struct Promises {
     }
     static constexpr size_t npos = std::wstring::npos;
 };
+
+// Invariants 3, 5 and 6 of one run that made a call fail with `error`: it ended in time as it
+// may, a full disk or a refusal is told as what it is, and a hold of a moment is waited for.
+inline std::string Behaved(std::optional<DWORD> code, DWORD error, const std::wstring& failure) {
+    const bool disk = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    if (!code || (*code != 0 && *code != 3 && *code != 9 && *code != 10)) {
+        return "3 exit " + (code ? std::to_string(*code) : "none") + "; ";
+    }
+    if (disk ? failure == kExtractionFailure || failure.starts_with(L"Windows refused") ||
+                   failure == kIncompleteInstall
+             : error == ERROR_ACCESS_DENIED && failure.starts_with(L"Not enough disk space")) {
+        return "5 told as " + Utf8(failure) + "; ";
+    }
+    const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+    return held && *code == 3 ? "6 failed: " + Utf8(failure) + "; " : "";
+}
