@@ -3,7 +3,9 @@
 # scripts/faults/*.patch (or the patches named as arguments) it applies the patch to src/, pack/ or
 # scripts/release.sh, rebuilds, runs the whole suite, notes which ctest entries failed, and reverts
 # the source. CTEST_FILTER, if set, is added to ctest's arguments, e.g. CTEST_FILTER='-R pack'.
-# Prints one row per fault: its name and the entries that caught it, or MISSED.
+# Prints one row per fault: its name and the entries that caught it, or MISSED, and writes it into
+# the committed catch table scripts/faults/caught.txt (a fault run again replaces its row), which
+# says what each check alone catches before any of them is cut.
 # Run from the repository root with a configured build/mingw and a clean src/, pack/ and release.sh.
 set -u
 cd "$(dirname "$0")/.."
@@ -40,7 +42,7 @@ for patch in "$@"; do
         # output of a failed entry names each failed test case as "[  FAILED  ] Suite.Case".
         result=$(sed -n '/The following tests FAILED:/,$p' "$log/$name.ctest.log" |
             sed -n 's/^[[:space:]]*[0-9][0-9]* - \([^ ]*\) (\(.*\))$/\1(\2)/p' | tr '\n' ' ')
-        result="$result$(sed -n 's/^\[  FAILED  \] \([A-Za-z]*\.[A-Za-z]*\).*/\1/p' \
+        result="$result$(sed -n 's/^\[  FAILED  \] \([A-Za-z/]*\.[A-Za-z/]*\).*/\1/p' \
             "$log/$name.ctest.log" | sort -u | tr '\n' ' ')"
         [ -n "$result" ] || result=MISSED
     fi
@@ -48,6 +50,10 @@ for patch in "$@"; do
     row=$(printf '%-42s %s  [%ss]' "$name" "$result" $(($(date +%s) - start)))
     echo "$row" >>"$table"
     echo "$row"
+    caught=scripts/faults/caught.txt
+    { grep -v "^$name " "$caught" 2>/dev/null
+      printf '%s %s\n' "$name" "$result${CTEST_FILTER:+ [of: $CTEST_FILTER]}"; } | sort -V >"$caught.new"
+    mv "$caught.new" "$caught"
 done
 # Leaves the build matching the clean source again.
 cmake --build --preset mingw >"$log/clean.build.log" 2>&1

@@ -125,7 +125,12 @@ int MoveSettings(const std::wstring& from, const std::wstring& to, bool withConf
     }
     for (const wchar_t* relative : kPreservedDirectories) {
         const std::wstring source = Join(from, relative);
-        if (Exists(source)) {
+        // A folder that cannot be examined may hold the player's files: not moved, so the backup
+        // stays, and nothing made in its place, where the player may have had no such folder.
+        const DWORD attributes = GetFileAttributesW(source.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            failures += IsMissing(GetLastError()) ? 0 : 1;
+        } else {
             CreateIntermediateDirectories(to, relative);
             failures +=
                 MoveTree(source, Join(to, relative), nullptr, asideFolder, kDurableMove).failed;

@@ -359,7 +359,7 @@ void PrintTo(const Row& row, std::ostream* out) {
 }
 class Scenario : public testing::TestWithParam<Row> {};
 
-TEST_P(Scenario, KeepsThePromisesAndShowsWhatItShould) {
+TEST_P(Scenario, Runs) {
     Scene scene(Installed());
     scene.esc = true;
     GetParam().setup(scene);

@@ -24,7 +24,11 @@ inline void Link(const std::wstring& link, const std::wstring& target, bool make
     const auto unixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
     const auto quoted = [&](const std::wstring& path) {
-        return L" \"" + (unixName ? fs::path(unixName(path.c_str())).wstring() : path) + L"\"";
+        const std::string name = unixName ? unixName(path.c_str()) : "";
+        std::wstring wide(name.size(), L'\0');
+        wide.resize(MultiByteToWideChar(CP_UTF8, 0, name.data(), int(name.size()), wide.data(),
+                                        int(wide.size())));
+        return L" \"" + (unixName ? wide : path) + L"\"";
     };
     if (unixName || make) {
         StartProgram(
@@ -232,7 +236,7 @@ struct Outcome {
     Shown shown{};
     std::map<std::string, int> calls{};  // of each wrapped function
     bool lost = false;                   // a power cut lost data
-    std::string broken{};              // the promises broken, "number what; " each
+    std::string broken{};                // the promises broken, "number what; " each
 };
 
 // Starts the updater of the scene with its own test variables and these, the launcher's arguments
