@@ -20,21 +20,32 @@ struct Layout {
 
 // Makes a link to a folder as a player's tool does, or removes it: under Wine a Linux symbolic
 // link, which only a Linux program makes and removes; on Windows a junction.
+// Under Wine the Linux program runs through ntdll's own way of running one and waiting for it,
+// never through CreateProcessW: for a program that is not a Windows one, Wine 8's CreateProcessW
+// succeeds without filling in the process and thread handles, and hands back whatever its stack
+// held there (0xa, which names the handle 0x8). Closing those closed a handle that another runner
+// thread had just been given: a file being read, an updater's process (its run then "hung"), or
+// the event CreateProcessW itself waits on for a new process, which then never starts.
 inline void Link(const std::wstring& link, const std::wstring& target, bool make = true) {
-    const auto unixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-    const auto quoted = [&](const std::wstring& path) {
-        const std::string name = unixName ? unixName(path.c_str()) : "";
-        std::wstring wide(name.size(), L'\0');
-        wide.resize(MultiByteToWideChar(CP_UTF8, 0, name.data(), int(name.size()), wide.data(),
-                                        int(wide.size())));
-        return L" \"" + (unixName ? wide : path) + L"\"";
-    };
-    if (unixName || make) {
-        StartProgram(
-            unixName ? (make ? L"Z:\\bin\\ln" : L"Z:\\bin\\rm") : L"C:\\Windows\\System32\\cmd.exe",
-            unixName ? (make ? L"-s" + quoted(target) : L"") + quoted(link)
-                     : L"/c mklink /J" + quoted(link) + quoted(target));
+    const HMODULE kernel32 = GetModuleHandleW(L"kernel32"), ntdll = GetModuleHandleW(L"ntdll");
+    const auto unixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(
+        reinterpret_cast<void*>(GetProcAddress(kernel32, "wine_get_unix_file_name")));
+    const auto runLinux = reinterpret_cast<LONG(WINAPI*)(char* const*, int)>(
+        reinterpret_cast<void*>(GetProcAddress(ntdll, "__wine_unix_spawnvp")));
+    if (unixName && runLinux) {
+        char* const linkName = unixName(link.c_str());
+        char* const targetName = make ? unixName(target.c_str()) : nullptr;
+        char ln[] = "/bin/ln", rm[] = "/bin/rm", symbolic[] = "-s";
+        char* const makeLink[] = {ln, symbolic, targetName, linkName, nullptr};
+        char* const removeLink[] = {rm, linkName, nullptr};
+        if (linkName && (targetName || !make)) {
+            runLinux(make ? makeLink : removeLink, TRUE);  // waits for it
+        }
+        HeapFree(GetProcessHeap(), 0, linkName);
+        HeapFree(GetProcessHeap(), 0, targetName);
+    } else if (make) {
+        StartProgram(L"C:\\Windows\\System32\\cmd.exe",
+                     L"/c mklink /J \"" + link + L"\" \"" + target + L"\"");
     }
     WaitUntil([&] { return PathExists(link) == make; }, 10000);
 }
