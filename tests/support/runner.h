@@ -159,9 +159,12 @@ struct Scene {
         CopyFileW(download.c_str(), archive.c_str(), FALSE);
         fs::create_directories(launcher);
         fs::create_directories(fs::path(exe).parent_path());
-        CopyFileW(TestProgramPath(L"mossharbor-updater-under-test.exe").c_str(), exe.c_str(), 0);
-        CopyFileW(TestProgramPath(L"fake-client.exe").c_str(), (launcher + L"\\tar.exe").c_str(),
-                  0);
+        // Second names, not copies: a scene for each of a thousand points.
+        for (const auto& [from, to] : {std::pair(L"mossharbor-updater-under-test.exe", exe),
+                                       std::pair(L"fake-client.exe", launcher + L"\\tar.exe")}) {
+            CreateHardLinkW(to.c_str(), TestProgramPath(from).c_str(), nullptr) ||
+                CopyFileW(TestProgramPath(from).c_str(), to.c_str(), FALSE);
+        }
         promises.archive = archive;
         promises.roaming = roaming;
     }
