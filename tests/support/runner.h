@@ -249,7 +249,6 @@ struct Outcome {
     std::optional<DWORD> code{};
     Shown shown{};
     std::map<std::string, int> calls{};  // of each wrapped function
-    bool lost = false;                   // a power cut lost data
     std::string broken{};                // the promises broken, "number what; " each
 };
 
@@ -343,7 +342,6 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
         broken += "; ";
     }
     KillProgram(scene.updater);
-    outcome.lost = PathExists(log + L".lost");
     const Ended ended = outcome.code == 0u   ? Ended::kSuccess
                         : outcome.code == 3u ? Ended::kFailure
                                              : Ended::kCut;

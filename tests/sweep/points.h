@@ -21,7 +21,6 @@ struct Point {
     std::map<std::string, int> calls{};  // of each wrapped function, by the last run
     Tree start{};  // what the first run starts from, when not the layout: another point's `left`
     Tree left{};   // what the last faulted run left below the point's folder, folders too
-    bool lost = false;  // the last faulted run was a power cut that lost data
 };
 
 // A next run from what an earlier point of the same layout left ends as that one's did: by those
@@ -77,7 +76,6 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, Point& p
                               ? "power cut"
                               : "exit " + std::to_string(outcome.code.value_or(0));
             point.lastStatus = outcome.shown.status;
-            point.lost = outcome.lost;
         }
         if (!key.empty() && outcome.broken.empty()) {
             const std::lock_guard lock(nextRuns->lock);

@@ -1,6 +1,6 @@
 // Every call of a small update fails in turn, with each error a player's machine gives there; the
-// updater is killed, and the power fails, before each of its calls; each run is held to the
-// promises, and so is the run after it.
+// power fails before each of its calls; each run is held to the promises, and so is the run after
+// it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -118,21 +118,18 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
     const std::string only = rows ? rows : "";
     std::erase_if(points, [&](const Point& point) { return point.row.find(only) == npos; });
     run(points);
-    // A kill leaves what a power cut at that call leaves, unless the cut lost data: only there is
-    // the updater killed. One killed during the install leaves the player's originals in its
+    // A kill is not a row of its own: the updater never reads back a file it wrote, so its
+    // decisions after a kill and after a cut at the same call are the same, and a cut leaves the
+    // same names and lengths with zeros for what was not flushed, which no promise accepts where
+    // it accepts the data. One killed during the install leaves the player's originals in its
     // backup; the next run, which merges them, loses power at each of its calls.
-    std::vector<Point> kills, killed, cuts;
+    std::vector<Point> killed, cuts;
     for (const Point& point : points) {
-        const std::wstring kill =
-            L"MOSSHARBOR_TEST_KILL=" + point.faults[0].substr(point.faults[0].find(L'=') + 1);
-        if (point.row == "power cut" && point.lost) {
-            kills.push_back({{kill}, "kill where a power cut lost data"});
-        }
         if (point.row == "power cut" && point.lastStatus == L"Installing files...") {
-            killed.push_back({{kill}});
+            killed.push_back({{L"MOSSHARBOR_TEST_KILL=" +
+                               point.faults[0].substr(point.faults[0].find(L'=') + 1)}});
         }
     }
-    run(kills);
     ASSERT_FALSE(killed.empty() && only.empty()) << "no kill during the install";
     if (!killed.empty()) {
         killed = {killed[killed.size() / 2]};
@@ -145,7 +142,6 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
         }
         run(cuts);
     }
-    points.insert(points.end(), kills.begin(), kills.end());
     points.insert(points.end(), cuts.begin(), cuts.end());
     const std::string table = Table(points);
     printf("%s", table.c_str());
