@@ -187,9 +187,11 @@ struct Scene {
     // folders, the release and the notes of the last run left out.
     Tree Left() const {
         Tree left = Take(folder.path, {}, {}, true);
-        std::erase_if(left, [](const auto& entry) {
-            return entry.first.starts_with(L"progress.log") || entry.first.starts_with(L"Up") ||
-                   entry.first.starts_with(L"La") || entry.first.starts_with(L"rel");
+        std::erase_if(left, [&](const auto& entry) {
+            const std::wstring top = entry.first.substr(0, entry.first.find(L'\\'));
+            return top.starts_with(L"progress.log") || top == L"release" ||
+                   top == fs::path(exe).parent_path().filename() ||
+                   top == fs::path(launcher).filename();
         });
         return left;
     }
