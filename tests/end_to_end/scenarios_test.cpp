@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr size_t npos = std::wstring::npos;
 constexpr wchar_t kHelper[] = L"bin\\crash_reporter.exe";  // a program the game left running
 
 // Version 1.1 installed with the player's data and a client, version 1.2 downloaded.

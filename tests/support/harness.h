@@ -13,6 +13,7 @@
 #include "tools/unique_handle.h"
 
 namespace fs = std::filesystem;
+constexpr size_t npos = std::string::npos;
 
 // A fresh, empty folder below the system's temporary folder, removed again at destruction with
 // the updater's own tree walk: the runtime's stops at 260 characters, and the tests make read-only

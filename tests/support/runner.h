@@ -256,7 +256,7 @@ struct Outcome {
 
 // Starts the updater of the scene with its own test variables and these, the launcher's arguments
 // unless given.
-inline void StartUpdater(Scene& scene, std::vector<std::wstring> env,
+inline DWORD StartUpdater(Scene& scene, std::vector<std::wstring> env,
                          const std::wstring& arguments = {}) {
     for (const wchar_t* own : {L"", L".held", L".release", L".paused", L".calls", L".lost"}) {
         fs::remove(scene.Log() + own);
@@ -271,8 +271,10 @@ inline void StartUpdater(Scene& scene, std::vector<std::wstring> env,
                                                          L"\" \"" + scene.Client() + L"\""
                                                    : arguments,
                                  scene.launcher, Environment(env).c_str());
+    const DWORD error = GetLastError();  // why it did not start, if it did not
     const std::lock_guard lock(Windows().lock);
     Windows().updaters.insert(GetProcessId(scene.updater.Get()));
+    return error;
 }
 
 // Runs the updater over the scene once and holds it to the promises. `error`: the one injected
@@ -293,8 +295,7 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
         glances.push_back(HoldFileOpen(scene.archive, FILE_SHARE_READ | FILE_SHARE_DELETE));
         glances.push_back(HoldFileOpen(scene.In(L"data\\audio\\mine.ogg"), FILE_SHARE_READ));
     }
-    StartUpdater(scene, env);
-    const DWORD pid = GetProcessId(scene.updater.Get());
+    const DWORD startError = StartUpdater(scene, env), pid = GetProcessId(scene.updater.Get());
     const std::wstring log = scene.Log();
     Outcome outcome;
     std::string& broken = outcome.broken;
@@ -336,8 +337,24 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
     std::istringstream calls(ReadTextFile(log + L".calls"));
     for (std::string function; calls >> function >> outcome.calls[function];) {
     }
-    if (!outcome.code) {  // what it was doing when it hung
-        broken += "3 hung at " + Utf8(outcome.shown.status) + " after calls:";
+    if (!outcome.code) {  // what it was doing when it hung, and under Wine each thread's stack
+        const std::wstring stacks = log + L".stacks";
+        WriteTextFile(stacks + L".txt", "bt all\ndetach\nquit\n");
+        WaitForExitCode(StartProgram(L"C:\\windows\\system32\\cmd.exe",
+                                     L"/c winedbg --file \"" + stacks + L".txt\" " +
+                                         std::to_wstring(pid) + L" > \"" + stacks + L"\""),
+                        60000);
+        char own[32];
+        snprintf(own, sizeof own, "in process %04lx ", pid);
+        std::istringstream lines(ReadTextFile(stacks));
+        for (std::string line, block; std::getline(lines, line);) {
+            block = line.starts_with("Backtracing") ? line : block;
+            fprintf(stderr, "%s", block.find(own) != npos || block.find("tar.exe") != npos
+                                      ? (line + "\n").c_str()
+                                      : "");
+        }
+        broken += "3 hung (" + (scene.updater ? "" : std::to_string(startError)) + ") at " +
+                  Utf8(outcome.shown.status) + " after calls:";
         for (const auto& [function, count] : outcome.calls) {
             broken += count ? " " + function + " " + std::to_string(count) : "";
         }

@@ -29,7 +29,6 @@ struct NextRuns {
     std::mutex lock;
     std::map<std::string, std::map<std::string, int>> calls;
 };
-constexpr size_t npos = std::string::npos;
 
 inline int Total(const Point& point) {
     return std::accumulate(point.calls.begin(), point.calls.end(), 0,
