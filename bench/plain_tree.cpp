@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "tools/directory_listing.h"
+#include "tools/unique_handle.h"
 
 namespace {
 
@@ -78,4 +79,17 @@ void PlainDeleteTree(const std::wstring& directory) {
         }
     });
     RemoveDirectoryW(directory.c_str());
+}
+
+void PlainFlushTree(const std::wstring& directory) {
+    ForEachEntry(directory, [&](const ListedEntry& entry) {
+        const std::wstring path = directory + L"\\" + entry.name;
+        if (IsDirectory(entry.attributes)) {
+            PlainFlushTree(path);
+            return;
+        }
+        const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        FlushFileBuffers(file.Get());
+    });
 }

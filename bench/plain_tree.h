@@ -13,3 +13,5 @@ void PlainSetAsideShipped(const std::wstring& shipped, const std::wstring& insta
                           const std::wstring& aside);
 int PlainCountFiles(const std::wstring& directory);
 void PlainDeleteTree(const std::wstring& directory);
+// Writes every file below `directory` from the cache to the disk, one flush each.
+void PlainFlushTree(const std::wstring& directory);

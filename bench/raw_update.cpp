@@ -5,7 +5,8 @@
 // the backup back, as the updater restores) and the deletions; no window, no progress, no
 // retries. `copy` and `move` back up by copying the launcher settings and the whole of the kept
 // folders; `lean` only moves aside the player's files in the kept folders (and the settings) that
-// the update ships, and migrates the settings through a flushed temporary copy.
+// the update ships, flushes every file the tool wrote before it moves, and migrates the settings
+// through a flushed temporary copy.
 #include <windows.h>
 #include <shlobj.h>
 
@@ -181,6 +182,10 @@ int wmain(int argc, wchar_t** argv) {
     CountToolLines(L"-xvf -", archive, extract.c_str());
     const std::wstring root = SingleTopFolder(extract);
     clock.Lap("extract");
+    if (lean) {  // as durable as the updater: what the tool wrote is on the disk before it moves
+        PlainFlushTree(extract);
+        clock.Lap("flush");
+    }
 
     PlainDeleteTree(backup);
     CreateDirectoryW(backup.c_str(), nullptr);

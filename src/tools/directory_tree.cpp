@@ -99,6 +99,24 @@ TreeMove MoveTree(const std::wstring& source, const std::wstring& destination, F
     return outcome;
 }
 
+DWORD FlushTree(const std::wstring& directory) {
+    RetryBudget budget;
+    DWORD firstError = ERROR_SUCCESS;
+    const std::function<void(const std::wstring&)> flushBelow = [&](const std::wstring& folder) {
+        const bool listed = ForEachEntry(folder, [&](const ListedEntry& entry) {
+            const std::wstring path = folder + L"\\" + entry.name;
+            const DWORD error = entry.kind == EntryKind::kDirectory ? (flushBelow(path), 0)
+                                : entry.kind == EntryKind::kFile
+                                    ? FlushToDisk(path, entry.attributes, budget)
+                                    : ERROR_SUCCESS;
+            firstError = firstError == ERROR_SUCCESS ? error : firstError;
+        });
+        firstError = firstError == ERROR_SUCCESS && !listed ? Outcome(FALSE) : firstError;
+    };
+    flushBelow(directory);
+    return firstError;
+}
+
 int CountFiles(const std::wstring& directory) {
     int sum = 0;
     const bool listed = ForEachEntry(directory, [&](const ListedEntry& entry) {

@@ -22,6 +22,9 @@ struct TreeMove {
 TreeMove MoveTree(const std::wstring& source, const std::wstring& destination, FileCallback onFile,
                   const std::wstring& asideFolder, DWORD extraFlags);
 
+// Writes every file below `directory` from the cache to the disk. ERROR_SUCCESS, or why the first
+// that could not be, or the first folder that could not be listed.
+DWORD FlushTree(const std::wstring& directory);
 // Files below `directory`, an empty directory counting 1; 0 when it cannot be listed.
 // Directory links are not counted.
 int CountFiles(const std::wstring& directory);

@@ -114,26 +114,33 @@ DWORD ReplaceByMove(const std::wstring& source, const std::wstring& destination,
     return error;
 }
 
+DWORD FlushToDisk(const std::wstring& path, DWORD attributes, RetryBudget& budget) {
+    // Only a handle with write access flushes, and a read-only file gives none.
+    const bool readOnly =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
+    if (readOnly && !SetFileAttributesW(path.c_str(), WithoutProtection(attributes))) {
+        return Outcome(FALSE);
+    }
+    // A scanner opens a fresh file at once; its hold passes.
+    const DWORD flushed = RetryWhileHeld(
+        [&] {
+            const UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            return file && FlushFileBuffers(file.Get()) ? ERROR_SUCCESS : Outcome(FALSE);
+        },
+        PauseWhileHeld, budget);
+    if (readOnly) {
+        SetFileAttributesW(path.c_str(), attributes);
+    }
+    return flushed;
+}
+
 bool CopyIntoPlace(const std::wstring& source, const std::wstring& destination) {
     const std::wstring partial = destination + L".partial";
     RetryBudget budget;
     const DWORD attributes = GetFileAttributesW(source.c_str());
     bool placed = ReplaceByCopy(source, attributes, partial, budget);
-    // Only a handle with write access flushes, and a read-only copy gives none.
-    const bool readOnly = placed && (attributes & FILE_ATTRIBUTE_READONLY);
-    if (readOnly) {
-        SetFileAttributesW(partial.c_str(), WithoutProtection(attributes));
-    }
-    // A scanner opens a fresh file at once; its hold passes.
-    const auto flush = [&] {
-        const UniqueFileHandle copy(CreateFileW(partial.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        return copy && FlushFileBuffers(copy.Get()) ? ERROR_SUCCESS : Outcome(FALSE);
-    };
-    placed = placed && RetryWhileHeld(flush, PauseWhileHeld, budget) == ERROR_SUCCESS;
-    if (readOnly) {
-        SetFileAttributesW(partial.c_str(), attributes);
-    }
+    placed = placed && FlushToDisk(partial, attributes, budget) == ERROR_SUCCESS;
     // Never over a per-user copy that appeared meanwhile: that one is the player's.
     const auto rename = [&] {
         return Outcome(MoveFileExW(partial.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH));

@@ -32,6 +32,9 @@ bool ReplaceByCopy(const std::wstring& source, DWORD sourceAttributes,
 DWORD ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
                     const std::wstring& asideFolder, RetryBudget& budget);
 
+// Writes what the cache holds of the file at `path` (of `attributes`) to the disk, a read-only
+// one too, retried while it is held. ERROR_SUCCESS, or the error that made it fail.
+DWORD FlushToDisk(const std::wstring& path, DWORD attributes, RetryBudget& budget);
 // Copies `source` to `destination`, where nothing is yet, so that no one ever finds it there
 // half-written: copied under a temporary name, flushed to disk, then renamed, so that a power cut
 // leaves either no `destination` or a whole one, never one that reads as zeros.

@@ -7,6 +7,7 @@
 #include "tools/directory_tree.h"
 #include "tools/held_file_retry.h"
 #include "tools/volume.h"
+#include "update/write_check.h"
 
 namespace {
 
@@ -51,6 +52,12 @@ std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
 
 int ExtractionPercent(int extracted, int total) {
     return std::min(extracted * kBandWidth / std::max(total, 1) + kBandStart, kBandEnd);
+}
+
+const wchar_t* UnwrittenFailureMessage(DWORD error) {
+    return IsDiskFull(error)              ? kDiskFullFailure
+           : error == ERROR_ACCESS_DENIED ? kWritesRefusedFailure
+                                          : kUnwrittenFailure;
 }
 
 const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
@@ -110,6 +117,10 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
             code == kArchiveNotOpened && IsDiskFull(GetLastError())
                 ? kDiskFullFailure
                 : DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str(), listing);
+    } else if (const DWORD unwritten = FlushTree(paths.extractionDir)) {
+        // The tool leaves its files to the cache; renamed into the game and recorded, they would
+        // read as zeros after a power cut, with the archive, the one good copy, deleted.
+        outcome.failureMessage = UnwrittenFailureMessage(unwritten);
     } else {
         SetProgress(progress, kBandEnd);
         outcome.extractionRoot = FindExtractionRoot(paths.extractionDir);

@@ -16,6 +16,8 @@ inline constexpr wchar_t kStaleExtractionFailure[] =
 inline constexpr wchar_t kToolFailure[] = L"Windows could not start tar.exe to unpack the update.";
 inline constexpr wchar_t kLinksUnheldFailure[] =
     L"The update needs an NTFS drive: this drive cannot store its links.";
+inline constexpr wchar_t kUnwrittenFailure[] =
+    L"The update could not be written to the disk. Nothing was changed.";
 
 // What the extraction stage hands the install stage: the folder whose contents go over the
 // installation, or the message for the failure path.
@@ -28,13 +30,16 @@ struct ExtractionOutcome {
 // The whole stage: prepare the extraction folder, "Extracting update...", count, extract with the
 // bar moving from 10 to 50, store 50, choose the root. An archive that lists no entry, such as a
 // download cut to nothing, fails before anything is extracted, and so does an earlier extraction
-// that cannot be deleted: the install would take it for part of this update. After a failure
-// nothing extracted is kept.
+// that cannot be deleted: the install would take it for part of this update. What the tool wrote
+// is on the disk before the stage ends. After a failure nothing extracted is kept.
 ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPaths& paths,
                                      ProgressState& progress);
 
 // The bar after `extracted` of `total` lines of the extraction: 10 to 50, never past 50.
 int ExtractionPercent(int extracted, int total);
+
+// Which message shows that what the tool wrote could not be flushed to the disk, for `error`.
+const wchar_t* UnwrittenFailureMessage(DWORD error);
 
 // Which message a failed extraction shows. A tool that stops on a full disk, or on hard-linked
 // members that the volume cannot hold (exFAT, FAT32), looks like one that met a damaged archive;

@@ -154,6 +154,24 @@ void Rename(const std::wstring& from, const std::wstring& to) {
                    : std::next(it);
     }
 }
+// The archive tool writes in its own process, through the cache: when it has ended, every file
+// below the folder it ran in is noted, named as the updater names it.
+std::wstring toolFolder;
+void NoteToolsFiles(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const UniqueFindHandle listing(reinterpret_cast<decltype(&FindFirstFileW)>(originals[11])(
+        (folder + L"\\*").c_str(), &found));
+    for (BOOL more = listing ? TRUE : FALSE; more;
+         more = reinterpret_cast<decltype(&FindNextFileW)>(originals[18])(listing.Get(), &found)) {
+        const std::wstring path = folder + L"\\" + found.cFileName;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            unflushed.insert(path);
+        } else if (found.cFileName[0] != L'.' ||
+                   found.cFileName[1 + (found.cFileName[1] == L'.')]) {
+            NoteToolsFiles(path);
+        }
+    }
+}
 // At the cut each noted file that is still there reads as zeros of its length, written with the
 // original functions: the wrappers would count them, and a read-only copy would refuse them.
 // "<log>.lost" tells that there was any: else the cut leaves what a kill there would.
@@ -212,9 +230,14 @@ R After(R result, const Arguments& argument) {
         unflushed.erase(std::get<0>(argument));
     } else if constexpr (Slot ==
                          14) {  // CreateProcessW: Windows shows a console's window, Wine not
+        toolFolder = std::get<7>(argument) ? L"\\\\?\\" + std::wstring(std::get<7>(argument)) : L"";
         if (strict && !(std::get<5>(argument) & (CREATE_NO_WINDOW | DETACHED_PROCESS))) {
             CreateWindowExW(0, L"STATIC", L"a console", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr,
                             nullptr, nullptr, nullptr);
+        }
+    } else if constexpr (Slot == 15) {  // GetExitCodeProcess: of the tool, once it has ended
+        if (!toolFolder.empty() && *std::get<1>(argument) != STILL_ACTIVE) {
+            NoteToolsFiles(std::exchange(toolFolder, L""));
         }
     } else if constexpr (Slot == 20) {  // FlushFileBuffers
         unflushed.erase(opened[std::get<0>(argument)]);
