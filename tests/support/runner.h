@@ -257,7 +257,7 @@ struct Outcome {
 // Starts the updater of the scene with its own test variables and these, the launcher's arguments
 // unless given.
 inline DWORD StartUpdater(Scene& scene, std::vector<std::wstring> env,
-                         const std::wstring& arguments = {}) {
+                          const std::wstring& arguments = {}) {
     for (const wchar_t* own : {L"", L".held", L".release", L".paused", L".calls", L".lost"}) {
         fs::remove(scene.Log() + own);
     }
@@ -349,9 +349,9 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
         std::istringstream lines(ReadTextFile(stacks));
         for (std::string line, block; std::getline(lines, line);) {
             block = line.starts_with("Backtracing") ? line : block;
-            fprintf(stderr, "%s", block.find(own) != npos || block.find("tar.exe") != npos
-                                      ? (line + "\n").c_str()
-                                      : "");
+            fprintf(stderr, "%s",
+                    block.find(own) != npos || block.find("tar.exe") != npos ? (line + "\n").c_str()
+                                                                             : "");
         }
         broken += "3 hung (" + (scene.updater ? "" : std::to_string(startError)) + ") at " +
                   Utf8(outcome.shown.status) + " after calls:";
