@@ -19,7 +19,13 @@ struct Transfer {
 void TransferTree(const Transfer& transfer, const std::wstring& source,
                   const std::wstring& destination, FileCallback onFile, RetryBudget& budget,
                   TreeMove& outcome) {
-    CreateDirectoryW(destination.c_str(), nullptr);
+    // A file where the update brings a folder is the game's old shape, set aside like a held file.
+    if (!CreateDirectoryW(destination.c_str(), nullptr) && !transfer.asideFolder.empty() &&
+        GetLastError() == ERROR_ALREADY_EXISTS &&
+        !(GetFileAttributesW(destination.c_str()) & FILE_ATTRIBUTE_DIRECTORY) &&
+        !PutAside(destination, transfer.asideFolder).empty()) {
+        CreateDirectoryW(destination.c_str(), nullptr);
+    }
     const bool listed = ForEachEntry(source, [&](const ListedEntry& entry) {
         const std::wstring from = source + L"\\" + entry.name;
         const std::wstring to = destination + L"\\" + entry.name;

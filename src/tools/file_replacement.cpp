@@ -42,12 +42,13 @@ DWORD ReplacingProtected(const std::wstring& destination, const std::function<DW
     return retried;
 }
 
-// Renames `file` into `asideFolder` under the first free name; empty when it cannot be moved.
-std::wstring PutAside(const std::wstring& file, const std::wstring& asideFolder) {
+}  // namespace
+
+std::wstring PutAside(const std::wstring& path, const std::wstring& asideFolder) {
     CreateDirectoryW(asideFolder.c_str(), nullptr);
     for (unsigned attempt = 0; attempt < kAsideAttempts; ++attempt) {
         std::wstring aside = AsideName(asideFolder, attempt);
-        if (MoveFileExW(file.c_str(), aside.c_str(), 0)) {
+        if (MoveFileExW(path.c_str(), aside.c_str(), 0)) {
             return aside;
         }
         const DWORD error = GetLastError();
@@ -57,8 +58,6 @@ std::wstring PutAside(const std::wstring& file, const std::wstring& asideFolder)
     }
     return {};
 }
-
-}  // namespace
 
 DWORD WithoutProtection(DWORD attributes) {
     const DWORD unprotected = attributes & ~kProtectingAttributes;
@@ -98,9 +97,9 @@ DWORD ReplaceByMove(const std::wstring& source, const std::wstring& destination,
     if (error == ERROR_SUCCESS || asideFolder.empty()) {
         return error;
     }
-    // Only a file: a folder put aside would be deleted with everything the player keeps in it.
-    const DWORD existing = GetFileAttributesW(destination.c_str());
-    if (existing == INVALID_FILE_ATTRIBUTES || (existing & FILE_ATTRIBUTE_DIRECTORY)) {
+    // A folder where the update brings a file is the game's old shape: the caller has made sure
+    // that no folder of the player's is in the way.
+    if (GetFileAttributesW(destination.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return error;
     }
     const std::wstring aside = PutAside(destination, asideFolder);

@@ -24,10 +24,14 @@ std::wstring AsideName(const std::wstring& asideFolder, unsigned attempt);
 bool ReplaceByCopy(const std::wstring& source, DWORD sourceAttributes,
                    const std::wstring& destination, RetryBudget& budget);
 
+// Renames `path`, a file or a folder, into `asideFolder` under the first free name; empty when it
+// cannot be moved.
+std::wstring PutAside(const std::wstring& path, const std::wstring& asideFolder);
 // MoveFileExW with MOVEFILE_REPLACE_EXISTING and `extraFlags`, retried while either file is held.
 // A protected destination is replaced too. Given an `asideFolder` on the same volume, a
-// destination that still cannot be replaced, such as the file of a running program, is renamed
-// into it first and put back if the move fails all the same. ERROR_SUCCESS, or the error that
+// destination that still cannot be replaced, such as the file of a running program or a folder
+// (never one of the player's: the caller's to make sure), is renamed into it first and put back if
+// the move fails all the same. ERROR_SUCCESS, or the error that
 // made it fail.
 DWORD ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
                     const std::wstring& asideFolder, RetryBudget& budget);

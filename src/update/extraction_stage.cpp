@@ -57,6 +57,7 @@ int ExtractionPercent(int extracted, int total) {
 const wchar_t* UnwrittenFailureMessage(DWORD error) {
     return IsDiskFull(error)              ? kDiskFullFailure
            : error == ERROR_ACCESS_DENIED ? kWritesRefusedFailure
+           : IsMissing(error)             ? kMissingFileFailure
                                           : kUnwrittenFailure;
 }
 

@@ -16,6 +16,8 @@ inline constexpr wchar_t kStaleExtractionFailure[] =
 inline constexpr wchar_t kToolFailure[] = L"Windows could not start tar.exe to unpack the update.";
 inline constexpr wchar_t kLinksUnheldFailure[] =
     L"The update needs an NTFS drive: this drive cannot store its links.";
+inline constexpr wchar_t kMissingFileFailure[] =
+    L"An update file went missing. Security software may have removed it.";
 inline constexpr wchar_t kUnwrittenFailure[] =
     L"The update could not be written to the disk. Nothing was changed.";
 

@@ -76,7 +76,7 @@ DWORD ForEachShippedSetting(const WorkingPaths& paths, const std::wstring& extra
     };
     // Set aside whether the update ships one or not: it is renamed, which costs nothing, and it
     // is migrated from the backup either way. Not where the update brings a folder of that name:
-    // the player's file then stays in its way, and the install fails as for any such folder.
+    // the player's file is in its way, and the update does not go in.
     const DWORD shipped = GetFileAttributesW(Join(extractionRoot, kLauncherConfigFileName).c_str());
     if (shipped == INVALID_FILE_ATTRIBUTES || !(shipped & FILE_ATTRIBUTE_DIRECTORY)) {
         offer(kLauncherConfigFileName);
@@ -254,6 +254,54 @@ RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& ro
         outcome.configLeft = true;
     }
     return outcome;
+}
+
+std::wstring PlayersEntryInTheWay(const WorkingPaths& paths, const std::wstring& extractionRoot,
+                                  DWORD& unexamined) {
+    const auto same = [](std::wstring_view a, std::wstring_view b) {
+        return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                    static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+    };
+    const auto below = [&](std::wstring_view path, std::wstring_view folder) {
+        return path.size() > folder.size() && path[folder.size()] == L'\\' &&
+               same(path.substr(0, folder.size()), folder);
+    };
+    const auto players = [&](const std::wstring& relative) {
+        return std::any_of(std::begin(kPreservedDirectories), std::end(kPreservedDirectories),
+                           [&](std::wstring_view kept) {
+                               return below(relative, kept) || below(kept, relative) ||
+                                      same(relative, kept);
+                           }) ||
+               same(relative, kLauncherConfigFileName);
+    };
+    std::wstring found;
+    unexamined = ERROR_SUCCESS;
+    const auto walk = [&](const auto& self, const std::wstring& relative) -> void {
+        const std::wstring folder =
+            relative.empty() ? extractionRoot : Join(extractionRoot, relative);
+        ForEachEntry(folder, [&](const ListedEntry& entry) {
+            const std::wstring path = relative.empty() ? entry.name : Join(relative, entry.name);
+            const bool shipsFolder = entry.kind == EntryKind::kDirectory;
+            if (entry.kind == EntryKind::kDirectoryLink) {
+                return;  // the install passes over it
+            }
+            const ListedEntry installed = ExaminePath(Join(paths.installDir, path));
+            const DWORD error =
+                installed.attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
+            if (!found.empty() || IsMissing(error)) {
+                return;
+            }
+            // A link is a folder to the update's files.
+            if (error != ERROR_SUCCESS || shipsFolder == (installed.kind == EntryKind::kFile)) {
+                found = players(path) ? path : found;
+                unexamined = players(path) ? error : ERROR_SUCCESS;
+            } else if (shipsFolder) {  // behind a link too: the player's files may be there
+                self(self, path);
+            }
+        });
+    };
+    walk(walk, {});
+    return found;
 }
 
 ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,

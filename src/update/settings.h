@@ -23,6 +23,14 @@ inline constexpr wchar_t kLauncherConfigFileName[] = L"norvane_launcher.cfg";
 // merges.
 DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRoot);
 
+// Where the update below `extractionRoot` brings a file and the installation has a folder, or the
+// other way round, the install sets the game's old entry aside. Not the player's: the path,
+// relative to the installation, of the first such entry that is a preserved directory, holds one or
+// lies in one, or is the launcher configuration; empty when there is none. `unexamined`: the error
+// of such a place that could not be examined, which may be in the way all the same.
+std::wstring PlayersEntryInTheWay(const WorkingPaths& paths, const std::wstring& extractionRoot,
+                                  DWORD& unexamined);
+
 // The space the files BackupSettings sets aside would take if the move has to copy them (a
 // preserved directory on another volume), in the backup volume's clusters.
 ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,

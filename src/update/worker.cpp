@@ -21,8 +21,6 @@ constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
 constexpr wchar_t kBackupDiskFull[] = L"Not enough disk space to back up settings.";
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
-constexpr wchar_t kMissingFile[] =
-    L"An update file went missing. Security software may have removed it.";
 
 void WaitForClient(int32_t clientPid) {
     UniqueHandle client(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(clientPid)));
@@ -63,7 +61,7 @@ InstallCount InstallFiles(const std::wstring& extractionRoot, const WorkingPaths
 const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFiles,
                                         const RestoreOutcome& restore) {
     if (count.tried < listedFiles) {
-        return kMissingFile;
+        return kMissingFileFailure;
     }
     if (count.moved.failed == 0 && restore.filesLeft == 0) {
         return nullptr;
@@ -156,6 +154,19 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
         DeleteTree(paths.extractionDir);
         return Fail(std::move(job), progress, noSpace.c_str());
     }
+    // Nothing of the player's is ever set aside for good: such an update cannot go in, whatever
+    // the attempt.
+    DWORD unexamined = ERROR_SUCCESS;
+    const std::wstring inTheWay =
+        PlayersEntryInTheWay(paths, extraction.extractionRoot, unexamined);
+    if (!inTheWay.empty()) {
+        DeleteTree(paths.extractionDir);
+        return Fail(std::move(job), progress,
+                    unexamined != ERROR_SUCCESS ? kBackupFailure
+                                                : (L"The update does not fit this installation: " +
+                                                   inTheWay + L" is in its way.")
+                                                      .c_str());
+    }
     if (const DWORD error = BackupSettings(paths, extraction.extractionRoot)) {
         DeleteTree(paths.extractionDir);  // the next attempt unpacks anew: only space is kept
         return Fail(std::move(job), progress, IsDiskFull(error) ? kBackupDiskFull : kBackupFailure);
@@ -198,7 +209,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     if (promotion != ERROR_SUCCESS) {
         return Fail(std::move(job), progress,
                     IsDiskFull(promotion)  ? kDiskFullFailure
-                    : IsMissing(promotion) ? kMissingFile
+                    : IsMissing(promotion) ? kMissingFileFailure
                                            : kIncompleteInstall);
     }
     DeleteFileW(job->archivePath);

@@ -141,10 +141,11 @@ const Row kRows[] = {
        .atHold =  // the game still running: nothing may be touched yet
        [](Scene& scene) {
            Sleep(1500);
-           return Expect(!WaitForExitCode(scene.updater, 0) &&
-                             PathExists(scene.In(L"update\\extract\\stale.dat")) &&
+           return Expect(!WaitForExitCode(scene.updater, 0), "3 ended before the client") +
+                  Expect(PathExists(scene.In(L"update\\extract\\stale.dat")) &&
                              ReadTextFile(scene.In(L"game.dat")) == "old game",
-                         "3 did not wait for the client") +
+                         ("3 did not wait for the client, at " + Utf8(Shown(scene.Log()).status))
+                             .c_str()) +
                   EndClient(scene);
        },
        .after = Bands}}},
@@ -192,9 +193,20 @@ const Row kRows[] = {
     Failing("OldOnePutBack", kIncompleteInstall, L"MoveFileExW 5 5 crash_reporter"),
     Failing("AFileOfTheUpdateGone",
             L"An update file went missing. Security software may have removed it.",
-            L"FindFirstFileW 2 0 bin\\tools"),
-    Failing("AFolderInTheWay", kIncompleteInstall, L"",
-            [](Scene& scene) { WriteTextFile(scene.In(L"bin\\.version\\mine.txt"), "mine"); }),
+            L"FindFirstFileW 2 #2+ bin\\tools"),
+    // The game's folder where the update brings a file is set aside, and put back when the file
+    // still does not move; the next attempt completes.
+    {"AFolderOfTheGameInTheWay",
+     [](Scene& scene) { WriteTextFile(scene.In(L"bin\\.version\\old.txt"), "old"); },
+     {{.env = {L"MOSSHARBOR_TEST_FAIL=MoveFileExW 5 5 bin\\.version"}, .shows = kIncompleteInstall},
+      {.shows = L""}}},
+    Failing("APlayersFileInTheWay",
+            L"The update does not fit this installation: data\\audio\\music.ogg is in its way.",
+            L"",
+            [](Scene& scene) {
+                fs::remove(Release(scene) + L"data\\audio\\music.ogg");
+                WriteTextFile(Release(scene) + L"data\\audio\\music.ogg\\new.ogg", "update");
+            }),
 
     // A flat archive of one file and no version file, on a system without tar.exe: the one beside
     // the updater unpacks it, the version stays. There is no update folder yet, and a scanner's

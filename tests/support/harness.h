@@ -73,10 +73,17 @@ inline UniqueHandle StartProgram(const std::wstring& exePath, const std::wstring
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                        CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, (void*)environment,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
-        return {};
+    // Under load Wine's new process now and then ends before it has run a line of the program,
+    // and CreateProcessW says ERROR_INTERNAL_ERROR (the new process "did not succeed" with exit
+    // code 0, in ntdll's NtCreateUserProcess): nothing of the program ran, so it is started anew.
+    for (int attempt = 0;
+         !CreateProcessW(exePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                         CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, (void*)environment,
+                         folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+         ++attempt) {
+        if (GetLastError() != ERROR_INTERNAL_ERROR || attempt == 5) {
+            return {};
+        }
     }
     const UniqueHandle thread(info.hThread);
     return UniqueHandle(info.hProcess);

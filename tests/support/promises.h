@@ -100,6 +100,14 @@ inline bool Kept(const std::wstring& path) {
     return std::any_of(std::begin(kKeptFolders), std::end(kKeptFolders),
                        [&](const wchar_t* folder) { return Below(path, folder); });
 }
+// In the way of the update's shape (below one of its files, or where it brings a folder), and the
+// update's own is in its place.
+inline bool Replaced(const Tree& update, const Tree& now, const std::wstring& path) {
+    return std::any_of(update.begin(), update.end(), [&](const auto& shipped) {
+        return (Below(path, shipped.first) || Below(shipped.first, path)) &&
+               Get(now, shipped.first).content == shipped.second.content;
+    });
+}
 
 enum class Ended { kSuccess, kFailure, kCut };  // kCut: killed, or the power cut
 
@@ -216,13 +224,15 @@ struct Promises {
                 continue;
             }
             const bool shipping = update.contains(path);
+            // A game file in the way of the update's shape goes once the update's own is there.
             const bool kept =
-                complete
-                    ? is.content == (shipping ? shipped : old).content && (shipping || is == old)
-                    : is == old || (shipping && !undone && is.content == shipped.content) ||
-                          inBackup(path, old) ||
-                          (ended == Ended::kCut && is.content == old.content) ||
-                          (ended == Ended::kCut && shipping && is == kMissing);
+                (is == kMissing && Replaced(update, now, path)) ||
+                (complete
+                     ? is.content == (shipping ? shipped : old).content && (shipping || is == old)
+                     : is == old || (shipping && !undone && is.content == shipped.content) ||
+                           inBackup(path, old) ||
+                           (ended == Ended::kCut && is.content == old.content) ||
+                           (ended == Ended::kCut && shipping && is == kMissing));
             if (!kept) {
                 say(promise, path, is.content);
             }
