@@ -1,5 +1,7 @@
 #include "tools/volume.h"
 
+#include "tools/unique_handle.h"
+
 namespace {
 
 // Both queries want the volume's root, with its trailing backslash, not any folder on it.
@@ -28,4 +30,15 @@ ULONGLONG VolumeClusterBytes(const std::wstring& path) {
         return 4096;
     }
     return static_cast<ULONGLONG>(sectorsPerCluster) * bytesPerSector;
+}
+
+std::optional<DWORD> VolumeSerial(const std::wstring& path) {
+    const UniqueFileHandle opened(CreateFileW(
+        path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!opened || !GetFileInformationByHandle(opened.Get(), &information)) {
+        return std::nullopt;
+    }
+    return information.dwVolumeSerialNumber;
 }

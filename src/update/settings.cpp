@@ -10,6 +10,7 @@
 #include "tools/directory_tree.h"
 #include "tools/file_replacement.h"
 #include "tools/unique_handle.h"
+#include "tools/volume.h"
 
 namespace {
 
@@ -307,9 +308,12 @@ std::wstring PlayersEntryInTheWay(const WorkingPaths& paths, const std::wstring&
 ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,
                             ULONGLONG clusterBytes) {
     ULONGLONG needed = 0;
-    ForEachShippedSetting(paths, extractionRoot, [&](const std::wstring&, ULONGLONG bytes) {
-        needed += SpaceTaken(bytes, clusterBytes);
-    });
+    const std::optional<DWORD> backupVolume = VolumeSerial(paths.updateDir);
+    ForEachShippedSetting(
+        paths, extractionRoot, [&](const std::wstring& relative, ULONGLONG bytes) {
+            const std::optional<DWORD> volume = VolumeSerial(Join(paths.installDir, relative));
+            needed += !volume || volume != backupVolume ? SpaceTaken(bytes, clusterBytes) : 0;
+        });
     return needed;
 }
 

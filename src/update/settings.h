@@ -31,8 +31,9 @@ DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRo
 std::wstring PlayersEntryInTheWay(const WorkingPaths& paths, const std::wstring& extractionRoot,
                                   DWORD& unexamined);
 
-// The space the files BackupSettings sets aside would take if the move has to copy them (a
-// preserved directory on another volume), in the backup volume's clusters.
+// The space the files BackupSettings sets aside take where the move has to copy them (a preserved
+// directory, or what a link in one leads to, on another volume than the backup's, or one that
+// cannot be told), in the backup volume's clusters; a rename takes none.
 ULONGLONG BackupSpaceNeeded(const WorkingPaths& paths, const std::wstring& extractionRoot,
                             ULONGLONG clusterBytes);
 

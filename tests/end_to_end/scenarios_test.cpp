@@ -431,21 +431,28 @@ TEST(Usage, RefusedCommandLinesShowTheUsageBoxAndTouchNothing) {
 // files put aside holds a link to a player's folder beside the installation (see the test runner).
 // Packed, the second update fits on the disk many times over; unpacked, neither does. The third
 // fits, but on an exFAT drive's 128 KiB clusters the backup of two dozen of the player's clips,
-// in folders of a kept folder, would take 3 MB.
+// in folders of a kept folder, would take 3 MB. The fourth, with the whole installation on a small
+// disk, sets aside a player's clip larger than the space left, by a rename that takes none.
 TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
-    wchar_t install[MAX_PATH] = {};
-    if (GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SMALL_DISK", install, MAX_PATH) == 0) {
+    wchar_t install[MAX_PATH] = {}, whole[MAX_PATH] = {};
+    if (GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SMALL_DISK", install, MAX_PATH) == 0 ||
+        GetEnvironmentVariableW(L"MOSSHARBOR_TEST_SMALL_DISK_WHOLE", whole, MAX_PATH) == 0) {
         GTEST_SKIP() << "no small disk mounted: mounting a tmpfs needs root";
     }
-    const std::tuple<const wchar_t*, bool, const wchar_t*> cases[] = {
-        {L"-c", true, kDiskFull},
-        {L"-cz", true, kDiskFull},
-        {L"-c", false, L"Not enough disk space to back up settings: 2 MB more needed."}};
-    for (const auto& [format, largeUpdate, message] : cases) {
-        SCOPED_TRACE(testing::Message() << "tar.exe " << format << " large update " << largeUpdate);
-        Scene scene(Installed(), {}, install);
+    const std::tuple<const wchar_t*, bool, const wchar_t*, const wchar_t*> cases[] = {
+        {L"-c", true, kDiskFull, install},
+        {L"-cz", true, kDiskFull, install},
+        {L"-c", false, L"Not enough disk space to back up settings: 2 MB more needed.", install},
+        {L"-c", false, L"", whole}};
+    for (const auto& [format, largeUpdate, message, at] : cases) {
+        SCOPED_TRACE(testing::Message() << "tar.exe " << format << " large update " << largeUpdate
+                                        << " at " << Utf8(at));
+        Scene scene(Installed(), {}, at);
         scene.esc = true;
         scene.options = format;
+        if (at == whole) {
+            WriteTextFile(scene.In(L"data\\audio\\music.ogg"), std::string(2 << 20, 'x'));
+        }
         for (int i = 0; i < (largeUpdate ? 1 : 24); ++i) {
             const std::wstring clip = L"data\\audio\\set " + std::to_wstring(i % 3) + L"\\clip " +
                                       std::to_wstring(i) + L".ogg";
@@ -458,7 +465,8 @@ TEST(SmallDisk, AFullDiskSaysSoAndNothingIsDeletedThroughALeftoverLink) {
                                .shows = message})
                 .broken,
             "");
-        EXPECT_EQ(ReadTextFile(scene.install + L"\\..\\library\\favourite.ogg"), "kept\n");
+        EXPECT_EQ(ReadTextFile(scene.install + L"\\..\\library\\favourite.ogg"),
+                  at == whole ? "<missing>" : "kept\n");
     }
 }
 
