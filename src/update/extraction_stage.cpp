@@ -12,6 +12,9 @@
 namespace {
 
 constexpr int kBandStart = 10;
+// ERROR_VIRUS_INFECTED and ERROR_VIRUS_DELETED, which MinGW's headers lack.
+constexpr DWORD kVirusInfected = 225;
+constexpr DWORD kVirusDeleted = 226;
 constexpr int kBandWidth = 40;
 constexpr int kBandEnd = 50;
 
@@ -52,6 +55,13 @@ std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
 
 int ExtractionPercent(int extracted, int total) {
     return std::min(extracted * kBandWidth / std::max(total, 1) + kBandStart, kBandEnd);
+}
+
+const wchar_t* ArchiveOpenFailureMessage(DWORD error) {
+    // A scanner's verdict on the download comes again with every new download of it.
+    return IsDiskFull(error)                                   ? kDiskFullFailure
+           : error == kVirusInfected || error == kVirusDeleted ? kBlockedFailure
+                                                               : kExtractionFailure;
 }
 
 const wchar_t* UnwrittenFailureMessage(DWORD error) {
@@ -109,14 +119,13 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
     } else if (listing.entries == 0) {
         // The tool reads an empty download as an empty archive and succeeds; installing nothing
         // and calling it done would leave the old version with the launcher offering it again.
-        outcome.failureMessage =
-            IsDiskFull(listing.openError) ? kDiskFullFailure : kExtractionFailure;
+        outcome.failureMessage = ArchiveOpenFailureMessage(listing.openError);
     } else if (const int code = ExtractArchive(archivePath, paths.toolDirectory.c_str(),
                                                listing.entries, progress);
                code != 0) {
         outcome.failureMessage =
-            code == kArchiveNotOpened && IsDiskFull(GetLastError())
-                ? kDiskFullFailure
+            code == kArchiveNotOpened
+                ? ArchiveOpenFailureMessage(GetLastError())
                 : DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str(), listing);
     } else if (const DWORD unwritten = FlushTree(paths.extractionDir)) {
         // The tool leaves its files to the cache; renamed into the game and recorded, they would

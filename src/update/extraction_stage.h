@@ -16,6 +16,8 @@ inline constexpr wchar_t kStaleExtractionFailure[] =
 inline constexpr wchar_t kToolFailure[] = L"Windows could not start tar.exe to unpack the update.";
 inline constexpr wchar_t kLinksUnheldFailure[] =
     L"The update needs an NTFS drive: this drive cannot store its links.";
+inline constexpr wchar_t kBlockedFailure[] =
+    L"Security software blocked the update as unsafe. Check its quarantine, then try again.";
 inline constexpr wchar_t kMissingFileFailure[] =
     L"An update file went missing. Security software may have removed it.";
 inline constexpr wchar_t kUnwrittenFailure[] =
@@ -39,6 +41,10 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
 
 // The bar after `extracted` of `total` lines of the extraction: 10 to 50, never past 50.
 int ExtractionPercent(int extracted, int total);
+
+// Which message an archive that the updater could not open, or that read as empty, shows for
+// `error`, the error of its opening.
+const wchar_t* ArchiveOpenFailureMessage(DWORD error);
 
 // Which message shows that what the tool wrote could not be flushed to the disk, for `error`.
 const wchar_t* UnwrittenFailureMessage(DWORD error);

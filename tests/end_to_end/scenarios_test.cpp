@@ -167,6 +167,10 @@ const Row kRows[] = {
             WriteTextFile(
                 scene.In(L"update\\backup_" + std::to_wstring(scene.pid) + L"\\data\\x.ogg"), "");
         }),
+    Failing(
+        "SecuritySoftwareBlocksTheDownload",
+        L"Security software blocked the update as unsafe. Check its quarantine, then try again.",
+        L"CreateFileW 225 0 update 1.2.tar"),
     Failing("TheDownloadStillBeingWritten", kExtractionFailure, L"",
             [](Scene& scene) {
                 MakeArchive(scene.folder / L"release", scene.archive, L"-c");
