@@ -1,6 +1,7 @@
 #include "update/worker.h"
 
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include "display/com_apartment.h"
 #include "tools/directory_listing.h"
@@ -22,11 +23,32 @@ constexpr wchar_t kBackupDiskFull[] = L"Not enough disk space to back up setting
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
 
-void WaitForClient(int32_t clientPid) {
-    UniqueHandle client(OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(clientPid)));
-    if (client) {
-        WaitForSingleObject(client.Get(), INFINITE);
-    } else {
+// Whether a process of that id runs the program `exeName` names, told by the list of processes,
+// which needs no handle to it.
+bool ClientListed(DWORD clientPid, const wchar_t* exeName) {
+    const wchar_t* const slash = wcsrchr(exeName, L'\\');
+    const wchar_t* const image = slash != nullptr ? slash + 1 : exeName;
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = snapshot && Process32FirstW(snapshot.Get(), &entry); more;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        if (entry.th32ProcessID == clientPid) {
+            return CompareStringOrdinal(entry.szExeFile, -1, image, -1, TRUE) == CSTR_EQUAL;
+        }
+    }
+    return false;
+}
+
+// An anti-cheat may refuse a handle to the game, or strip the one given: then the list of
+// processes tells while the game runs.
+void WaitForClient(const UpdateJob& job) {
+    const DWORD pid = static_cast<DWORD>(job.clientPid);
+    const UniqueHandle client(OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (client && WaitForSingleObject(client.Get(), INFINITE) == WAIT_OBJECT_0) {
+        return;
+    }
+    while (ClientListed(pid, job.exeName)) {
         Sleep(500);
     }
 }
@@ -122,7 +144,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
 
     SetStatus(progress, L"Waiting for client to close...");
     SetProgress(progress, 2);
-    WaitForClient(job->clientPid);
+    WaitForClient(*job);
     SetProgress(progress, 8);
     if (const wchar_t* refused = WriteCheckFailure(paths)) {
         return Fail(std::move(job), progress, refused);

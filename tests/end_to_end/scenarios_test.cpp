@@ -49,6 +49,16 @@ std::string EndClient(Scene& scene) {
     WriteTextFile(scene.folder / L"client may exit", "");
     return Expect(WaitForExitCode(scene.client, 10000) == 0u, "client still running");
 }
+// While the game still runs nothing may be touched yet; then it ends.
+std::string WaitedForTheClient(Scene& scene) {
+    Sleep(1500);
+    return Expect(!WaitForExitCode(scene.updater, 0), "3 ended before the client") +
+           Expect(
+               PathExists(scene.In(L"update\\extract\\stale.dat")) &&
+                   ReadTextFile(scene.In(L"game.dat")) == "old game",
+               ("3 did not wait for the client, at " + Utf8(Shown(scene.Log()).status)).c_str()) +
+           EndClient(scene);
+}
 
 // The percentages the player sees, per status: from the first to the last, and whether they move
 // through their band. The bar never goes back.
@@ -138,17 +148,19 @@ const Row kRows[] = {
      {{.env = {L"MOSSHARBOR_TEST_CLOUD_FOLDERS=1",
                L"MOSSHARBOR_TEST_FAIL=CreateFileW 32 7 update 1.2.tar"},
        .shows = L"",
-       .atHold =  // the game still running: nothing may be touched yet
-       [](Scene& scene) {
-           Sleep(1500);
-           return Expect(!WaitForExitCode(scene.updater, 0), "3 ended before the client") +
-                  Expect(PathExists(scene.In(L"update\\extract\\stale.dat")) &&
-                             ReadTextFile(scene.In(L"game.dat")) == "old game",
-                         ("3 did not wait for the client, at " + Utf8(Shown(scene.Log()).status))
-                             .c_str()) +
-                  EndClient(scene);
-       },
+       .atHold = WaitedForTheClient,
        .after = Bands}}},
+
+    // An anti-cheat refuses every handle to the game: the list of processes tells it still runs.
+    {"AnAntiCheatRefusesHandlesToTheGame",
+     [](Scene& scene) {
+         WriteTextFile(scene.In(L"update\\extract\\stale.dat"), "an earlier run's");
+         RunClient(scene, scene.In(L"Norvane Clïent.exe"));
+         scene.pid = GetProcessId(scene.client.Get());
+     },
+     {{.env = {L"MOSSHARBOR_TEST_FAIL=OpenProcess 5 0"},
+       .shows = L"",
+       .atHold = WaitedForTheClient}}},
 
     // Each failure keeps a failed run's promises and says its own words.
     Failing("NoExtractionFolder", L"Failed to create extraction directory.",

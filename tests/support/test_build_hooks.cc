@@ -24,7 +24,7 @@ std::wstring Variable(const wchar_t* name) {
     return std::wstring(value, length < MAX_PATH ? length : 0);
 }
 
-constexpr size_t kWrapped = 23;
+constexpr size_t kWrapped = 24;
 void* originals[kWrapped];
 std::wstring names[kWrapped];
 // The calls this process made, of each wrapped function. Once the worker runs it makes them all,
@@ -297,11 +297,13 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
             injection.Chosen() && !error) {
             error = injection.error;
         }
-        // FALSE, CreateThread's null handle, INVALID_HANDLE_VALUE or INVALID_FILE_ATTRIBUTES
-        const R failed =
-            std::is_same_v<R, BOOL> || std::is_same_v<R(WINAPI*)(A...), decltype(&CreateThread)>
-                ? R()
-                : R(intptr_t(-1));
+        // FALSE, CreateThread's or OpenProcess's null handle, INVALID_HANDLE_VALUE or
+        // INVALID_FILE_ATTRIBUTES
+        const R failed = std::is_same_v<R, BOOL> ||
+                                 std::is_same_v<R(WINAPI*)(A...), decltype(&CreateThread)> ||
+                                 std::is_same_v<R(WINAPI*)(A...), decltype(&OpenProcess)>
+                             ? R()
+                             : R(intptr_t(-1));
         if (error == ERROR_SUCCESS) {
             const R result = reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
             return result == failed ? result : After<Slot>(result, argument);
@@ -379,7 +381,7 @@ bool InstallHooks() {
         RULED(CreateThread, 16), WRAPPED(WaitForSingleObject, &ShortenedWait),
         RULED(FindNextFileW, 18), WRAPPED(SleepEx, &ShortenedPause),
         RULED(FlushFileBuffers, 20), RULED(GetVolumeInformationW, 21),
-        RULED(GetDiskFreeSpaceW, 22)};
+        RULED(GetDiskFreeSpaceW, 22), RULED(OpenProcess, 23)};
     // clang-format on
     // On Windows the system keeps the file rules itself.
     strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
