@@ -31,8 +31,7 @@ std::wstring PutAside(const std::wstring& path, const std::wstring& asideFolder)
 // A protected destination is replaced too. Given an `asideFolder` on the same volume, a
 // destination that still cannot be replaced, such as the file of a running program or a folder
 // (never one of the player's: the caller's to make sure), is renamed into it first and put back if
-// the move fails all the same. ERROR_SUCCESS, or the error that
-// made it fail.
+// the move fails all the same. ERROR_SUCCESS, or the error that made it fail.
 DWORD ReplaceByMove(const std::wstring& source, const std::wstring& destination, DWORD extraFlags,
                     const std::wstring& asideFolder, RetryBudget& budget);
 

@@ -12,11 +12,12 @@
 namespace {
 
 constexpr int kBandStart = 10;
+constexpr int kBandWidth = 40;
+constexpr int kBandEnd = 50;
+
 // ERROR_VIRUS_INFECTED and ERROR_VIRUS_DELETED, which MinGW's headers lack.
 constexpr DWORD kVirusInfected = 225;
 constexpr DWORD kVirusDeleted = 226;
-constexpr int kBandWidth = 40;
-constexpr int kBandEnd = 50;
 
 int ExtractArchive(const wchar_t* archivePath, const wchar_t* toolDirectory, int total,
                    ProgressState& progress) {
