@@ -281,21 +281,24 @@ std::wstring PlayersEntryInTheWay(const WorkingPaths& paths, const std::wstring&
         const std::wstring folder =
             relative.empty() ? extractionRoot : Join(extractionRoot, relative);
         ForEachEntry(folder, [&](const ListedEntry& entry) {
+            // The install passes over a link of the update's; one entry found is enough.
+            if (entry.kind == EntryKind::kDirectoryLink || !found.empty()) {
+                return;
+            }
             const std::wstring path = relative.empty() ? entry.name : Join(relative, entry.name);
             const bool shipsFolder = entry.kind == EntryKind::kDirectory;
-            if (entry.kind == EntryKind::kDirectoryLink) {
-                return;  // the install passes over it
-            }
             const ListedEntry installed = ExaminePath(Join(paths.installDir, path));
             const DWORD error =
                 installed.attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : ERROR_SUCCESS;
-            if (!found.empty() || IsMissing(error)) {
+            if (IsMissing(error)) {
                 return;
             }
             // A link is a folder to the update's files.
             if (error != ERROR_SUCCESS || shipsFolder == (installed.kind == EntryKind::kFile)) {
-                found = players(path) ? path : found;
-                unexamined = players(path) ? error : ERROR_SUCCESS;
+                if (players(path)) {
+                    found = path;
+                    unexamined = error;
+                }
             } else if (shipsFolder) {  // behind a link too: the player's files may be there
                 self(self, path);
             }
