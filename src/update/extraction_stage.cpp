@@ -124,9 +124,12 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
     } else if (const int code = ExtractArchive(archivePath, paths.toolDirectory.c_str(),
                                                listing.entries, progress);
                code != 0) {
+        // Started once for the listing, the tool may still be refused the second time, by a
+        // scanner that has judged it meanwhile: no archive is at fault then.
         outcome.failureMessage =
-            code == kArchiveNotOpened
-                ? ArchiveOpenFailureMessage(GetLastError())
+            code == kArchiveNotOpened ? ArchiveOpenFailureMessage(GetLastError())
+            : code == kChildNotStarted
+                ? kToolFailure
                 : DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str(), listing);
     } else if (const DWORD unwritten = FlushTree(paths.extractionDir)) {
         // The tool leaves its files to the cache; renamed into the game and recorded, they would

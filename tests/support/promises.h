@@ -142,6 +142,16 @@ struct Promises {
         outsideBefore = outside.empty() ? Tree{} : ::Take(outside);
     }
 
+    // A backup of an earlier run not yet put back, which only a later run's merge restores.
+    bool Interrupted() const {
+        bool found = false;
+        ForEachEntry(L"\\\\?\\" + install + L"\\update", [&](const ListedEntry& entry) {
+            found =
+                found || (entry.name.starts_with(L"backup_") &&
+                          !PathExists(install + L"\\update\\" + entry.name + L"\\restored.mark"));
+        });
+        return found;
+    }
     bool Recorded() const {
         return ReadTextFile(install + L"\\norvane_version.txt") !=
                Get(before, L"norvane_version.txt").content;
@@ -149,7 +159,8 @@ struct Promises {
 
     // After a run that ended so. `leftovers`: a program still running, or a deletion refused, may
     // keep working files, which a later run removes. `undone`: the run failed before the install
-    // with nothing refused for good, so it had to put back all it set aside.
+    // with nothing refused for good and no earlier run's backup to merge, so it had to put back
+    // all it set aside.
     std::string Broken(Ended ended, bool leftovers = false, bool undone = false) const {
         std::ostringstream broken;
         Tree now = ::Take(install, {}, {}, true);
@@ -283,14 +294,18 @@ struct Promises {
 
 // Invariants 3, 5 and 6 of one run that made a call fail with `error`: it ended in time as it
 // may, a full disk or a refusal is told as what it is, and a hold of a moment is waited for.
-inline std::string Behaved(std::optional<DWORD> code, DWORD error, const std::wstring& failure) {
+// `toolRefused`: the error was the archive tool's start.
+inline std::string Behaved(std::optional<DWORD> code, DWORD error, const std::wstring& failure,
+                           bool toolRefused = false) {
     const bool disk = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
     if (!code || (*code != 0 && *code != 3 && *code != 9 && *code != 10)) {
         return "3 exit " + (code ? std::to_string(*code) : "none") + "; ";
     }
-    if (disk ? failure == kExtractionFailure || failure.starts_with(L"Windows refused") ||
-                   failure == kIncompleteInstall
-             : error == ERROR_ACCESS_DENIED && failure.starts_with(L"Not enough disk space")) {
+    if (disk
+            ? failure == kExtractionFailure || failure.starts_with(L"Windows refused") ||
+                  failure == kIncompleteInstall
+            : (error == ERROR_ACCESS_DENIED && failure.starts_with(L"Not enough disk space")) ||
+                  (toolRefused && *code == 3 && !failure.starts_with(L"Windows could not start"))) {
         return "5 told as " + Utf8(failure) + "; ";
     }
     const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;

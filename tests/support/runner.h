@@ -258,7 +258,8 @@ struct Outcome {
 // unless given.
 inline DWORD StartUpdater(Scene& scene, std::vector<std::wstring> env,
                           const std::wstring& arguments = {}) {
-    for (const wchar_t* own : {L"", L".held", L".release", L".paused", L".calls", L".lost"}) {
+    for (const wchar_t* own :
+         {L"", L".held", L".release", L".paused", L".calls", L".lost", L".tool"}) {
         fs::remove(scene.Log() + own);
     }
     env.insert(env.end(), scene.env.begin(), scene.env.end());
@@ -295,6 +296,7 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
         glances.push_back(HoldFileOpen(scene.archive, FILE_SHARE_READ | FILE_SHARE_DELETE));
         glances.push_back(HoldFileOpen(scene.In(L"data\\audio\\mine.ogg"), FILE_SHARE_READ));
     }
+    const bool interrupted = scene.promises.Interrupted();
     const DWORD startError = StartUpdater(scene, env), pid = GetProcessId(scene.updater.Get());
     const std::wstring log = scene.Log();
     Outcome outcome;
@@ -366,12 +368,16 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
                                              : Ended::kCut;
     const bool beforeInstall = std::find(std::begin(kBeforeInstall), std::end(kBeforeInstall),
                                          outcome.shown.stage) != std::end(kBeforeInstall);
-    broken += Behaved(outcome.code, error, outcome.shown.failure);
+    broken += Behaved(outcome.code, error, outcome.shown.failure,
+                      std::any_of(run.env.begin(), run.env.end(), [](const std::wstring& fault) {
+                          return fault.starts_with(L"MOSSHARBOR_TEST_FAIL=CreateProcessW ");
+                      }));
     broken += run.shows && *run.shows != outcome.shown.failure
                   ? "3 shown: " + Utf8(outcome.shown.failure) + "; "
                   : "";
-    broken += scene.promises.Broken(ended, leftovers || run.leftovers,
-                                    ended == Ended::kFailure && beforeInstall && !lasting);
+    broken += scene.promises.Broken(
+        ended, leftovers || run.leftovers,
+        ended == Ended::kFailure && beforeInstall && !lasting && !interrupted);
     if (ended == Ended::kSuccess && scene.Client() != L"none.exe" &&
         (!WaitUntil([&] { return PathExists(scene.In(L"client_started.txt")); }, 10000) ||
          ReadTextFile(scene.In(L"client_started.txt")) !=
@@ -385,6 +391,11 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
         Windows().updaters.erase(pid);
     }
     broken += run.after ? run.after(scene) : "";
+    if (!broken.empty()) {  // the archive tool's last words
+        const std::string tool = ReadTextFile(log + L".tool");
+        fprintf(stderr, "%s, the archive tool: %s\n", Utf8(scene.folder.path).c_str(),
+                tool.substr(tool.size() - std::min<size_t>(tool.size(), 300)).c_str());
+    }
     return outcome;
 }
 

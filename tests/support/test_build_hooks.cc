@@ -24,7 +24,7 @@ std::wstring Variable(const wchar_t* name) {
     return std::wstring(value, length < MAX_PATH ? length : 0);
 }
 
-constexpr size_t kWrapped = 24;
+constexpr size_t kWrapped = 25;
 void* originals[kWrapped];
 std::wstring names[kWrapped];
 // The calls this process made, of each wrapped function. Once the worker runs it makes them all,
@@ -195,6 +195,25 @@ void LoseUnflushedData() {
     }
 }
 
+// "<log>.tool": what the archive tool printed, how each start failed and how each run ended, so
+// that a run which broke a promise tells what the tool said.
+void NoteTool(const char* text, size_t length) {
+    if (FILE* file =
+            progressLog.empty() ? nullptr : _wfopen((progressLog + L".tool").c_str(), L"ab")) {
+        fwrite(text, 1, length, file);
+        fclose(file);
+    }
+}
+void NoteTool(const std::string& line) {
+    NoteTool(line.data(), line.size());
+}
+BOOL WINAPI ReadToolOutput(HANDLE file, void* buffer, DWORD size, DWORD* read, OVERLAPPED* at) {
+    const BOOL result =
+        reinterpret_cast<decltype(&ReadFile)>(originals[24])(file, buffer, size, read, at);
+    NoteTool(static_cast<const char*>(buffer), result && read ? *read : 0);
+    return result;
+}
+
 // MOSSHARBOR_TEST_KILL / _POWER_CUT = "Function N": right before the N-th call of that function
 // ("* N": of all the wrapped ones together) the process is killed (exit code 9), or the power
 // fails (10).
@@ -236,6 +255,7 @@ R After(R result, const Arguments& argument) {
                             nullptr, nullptr, nullptr);
         }
     } else if constexpr (Slot == 15) {  // GetExitCodeProcess: of the tool, once it has ended
+        NoteTool("\n[exit code " + std::to_string(*std::get<1>(argument)) + "]\n");
         if (!toolFolder.empty() && *std::get<1>(argument) != STILL_ACTIVE) {
             NoteToolsFiles(std::exchange(toolFolder, L""));
         }
@@ -306,7 +326,15 @@ struct Strict<R(WINAPI*)(A...), Slot, Limit, Replaces> {
                              : R(intptr_t(-1));
         if (error == ERROR_SUCCESS) {
             const R result = reinterpret_cast<R(WINAPI*)(A...)>(originals[Slot])(arguments...);
+            if (Slot == 14 && result == failed) {
+                const DWORD own = GetLastError();
+                NoteTool("\n[start failed: " + std::to_string(own) + "]\n");
+                SetLastError(own);
+            }
             return result == failed ? result : After<Slot>(result, argument);
+        }
+        if constexpr (Slot == 14) {
+            NoteTool("\n[start refused: " + std::to_string(error) + "]\n");
         }
         SetLastError(error);
         return failed;
@@ -381,7 +409,8 @@ bool InstallHooks() {
         RULED(CreateThread, 16), WRAPPED(WaitForSingleObject, &ShortenedWait),
         RULED(FindNextFileW, 18), WRAPPED(SleepEx, &ShortenedPause),
         RULED(FlushFileBuffers, 20), RULED(GetVolumeInformationW, 21),
-        RULED(GetDiskFreeSpaceW, 22), RULED(OpenProcess, 23)};
+        RULED(GetDiskFreeSpaceW, 22), RULED(OpenProcess, 23),
+        WRAPPED(ReadFile, &ReadToolOutput)};
     // clang-format on
     // On Windows the system keeps the file rules itself.
     strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;
