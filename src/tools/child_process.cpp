@@ -25,6 +25,20 @@ void ReadLinesToEnd(HANDLE readEnd, const LineCallback& onLine) {
     FinishLines(splitter, onLine);
 }
 
+// A job that ends its processes when its last handle closes, which Windows does as this process
+// ends, however it ends: a child must not write on into the update's folders after a kill, a
+// crash or the player's Esc, nor keep the download open for the next attempt.
+UniqueHandle CreateKillOnCloseJob() {
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (job && !SetInformationJobObject(job.Get(), JobObjectExtendedLimitInformation, &limits,
+                                        sizeof(limits))) {
+        job.Reset();
+    }
+    return job;
+}
+
 }  // namespace
 
 int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
@@ -52,16 +66,17 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
         startup.hStdError = writeEnd.Get();
     }
     PROCESS_INFORMATION started = {};
+    const UniqueHandle job = CreateKillOnCloseJob();
 
     // A scanner looking at the program as it starts holds its file for a moment.
-    const bool created =
-        RetryFileWhileHeld([&] {
-            // CreateProcessW may write into the command line it is given.
-            std::wstring writableCommandLine = launch.commandLine;
-            return Outcome(CreateProcessW(launch.programPath, writableCommandLine.data(), nullptr,
-                                          nullptr, redirect ? TRUE : FALSE, CREATE_NO_WINDOW,
-                                          nullptr, launch.workingDirectory, &startup, &started));
-        }) == ERROR_SUCCESS;
+    const bool created = RetryFileWhileHeld([&] {
+                             // CreateProcessW may write into the command line it is given.
+                             std::wstring writableCommandLine = launch.commandLine;
+                             return Outcome(CreateProcessW(
+                                 launch.programPath, writableCommandLine.data(), nullptr, nullptr,
+                                 redirect ? TRUE : FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+                                 nullptr, launch.workingDirectory, &startup, &started));
+                         }) == ERROR_SUCCESS;
     // From here only the child holds a write end, so reading ends when the child lets go.
     writeEnd.Reset();
     if (!created) {
@@ -69,6 +84,16 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
     }
     UniqueHandle process(started.hProcess);
     UniqueHandle thread(started.hThread);
+    // Held before its first instruction, so nothing it starts escapes the job. Windows 7 refuses
+    // a second job to a process already in one (a launcher's): the child then runs untied, which
+    // is how it always ran there.
+    if (job) {
+        AssignProcessToJobObject(job.Get(), process.Get());
+    }
+    if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
+        TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);  // else it waits for ever
+        return kChildNotStarted;
+    }
 
     if (capture) {
         // Read before waiting: a child filling the pipe would otherwise never end.

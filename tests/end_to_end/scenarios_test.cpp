@@ -95,6 +95,53 @@ void ShipHardLinksCutShort(Scene& scene) {
     fs::resize_file(scene.archive, fs::file_size(scene.archive) - (1 << 15));
 }
 
+// The download comes through a pipe: whole to the listing, then half of it to the extraction,
+// whose tool waits on the rest until the file "download may end" exists.
+void StallTheDownloadHalfway(Scene& scene) {
+    scene.esc = false;  // a scanner's glance at the download would take the pipe's first reader
+    scene.Begin();
+    const std::string bytes = ReadTextFile(scene.archive);
+    const std::wstring pipe = L"\\\\.\\pipe\\" + fs::path(scene.folder.path).filename().wstring(),
+                       ends = scene.folder / L"download may end";
+    const auto serve = [pipe] {
+        return UniqueFileHandle(CreateNamedPipeW(pipe.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE,
+                                                 2, 1 << 16, 1 << 16, 0, nullptr));
+    };
+    UniqueFileHandle first = serve();
+    std::thread([bytes, ends, serve, first = std::move(first)]() mutable {
+        DWORD written = 0;
+        ConnectNamedPipe(first.Get(), nullptr);
+        WriteFile(first.Get(), bytes.data(), DWORD(bytes.size()), &written, nullptr);
+        FlushFileBuffers(first.Get());  // until all is read
+        const UniqueFileHandle second = serve();
+        first.Reset();
+        ConnectNamedPipe(second.Get(), nullptr);
+        WriteFile(second.Get(), bytes.data(), DWORD(bytes.size() / 2), &written, nullptr);
+        WaitUntil([&] { return PathExists(ends); }, 120000);
+    }).detach();
+    scene.archive = pipe;
+}
+// Killed while its tool waits on the download: the tool must end with it.
+std::string KilledWhileTheToolWaits(Scene& scene) {
+    const DWORD updater = GetProcessId(scene.updater.Get());
+    UniqueHandle tool;
+    const UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more && !tool;
+         more = Process32NextW(snapshot.Get(), &entry)) {
+        tool.Reset(entry.th32ParentProcessID == updater &&
+                           _wcsicmp(entry.szExeFile, L"tar.exe") == 0
+                       ? OpenProcess(SYNCHRONIZE, FALSE, entry.th32ProcessID)
+                       : nullptr);
+    }
+    TerminateProcess(scene.updater.Get(), 9);
+    const bool ended = tool && WaitForSingleObject(tool.Get(), 20000) == WAIT_OBJECT_0;
+    WriteTextFile(scene.folder / L"download may end", "");
+    scene.archive = scene.promises.archive;
+    return Expect(ended, tool ? "3 the archive tool outlived the updater" : "3 no archive tool");
+}
+
 struct Row {
     const char* name;
     std::function<void(Scene&)> setup;
@@ -161,6 +208,11 @@ const Row kRows[] = {
      {{.env = {L"MOSSHARBOR_TEST_FAIL=OpenProcess 5 0"},
        .shows = L"",
        .atHold = WaitedForTheClient}}},
+
+    {"KilledWhileTheToolUnpacks",
+     StallTheDownloadHalfway,
+     {{.hold = L"Extracting update...", .percent = 10, .atHold = KilledWhileTheToolWaits},
+      {.shows = L""}}},
 
     // Each failure keeps a failed run's promises and says its own words.
     Failing("NoExtractionFolder", L"Failed to create extraction directory.",
