@@ -47,6 +47,8 @@ const std::pair<std::string, std::vector<DWORD>> kErrors[] = {
     {"GetDiskFreeSpaceExW", {5, 3}},
     {"CreatePipe", {8}},
     {"CreateProcessW", {2, 5}},
+    {"AssignProcessToJobObject", {5}},
+    {"ResumeThread", {5}},
     {"GetExitCodeProcess", {5}},
     {"CreateThread", {8}},
     {"FlushFileBuffers", {5, 112}},
