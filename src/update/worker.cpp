@@ -13,6 +13,7 @@
 #include "update/install_progress.h"
 #include "update/roaming_folder.h"
 #include "update/settings.h"
+#include "update/update_lock.h"
 #include "update/working_paths.h"
 #include "update/write_check.h"
 
@@ -136,11 +137,30 @@ DWORD Fail(std::unique_ptr<UpdateJob> job, ProgressState& progress, const wchar_
     return 1;
 }
 
+// Done: the job is freed and the window closes.
+DWORD Finish(std::unique_ptr<UpdateJob> job, ProgressState& progress) {
+    job.reset();
+    MarkWorkerEnded(progress);
+    if (progress.window != nullptr) {
+        PostMessageW(progress.window, kCloseRequest, 0, 0);
+    }
+    return 0;
+}
+
 }  // namespace
 
 DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
                 const std::wstring& roamingFolder) {
     const WorkingPaths paths = FormWorkingPaths(FullPath(job->installDir), job->clientPid);
+
+    const UpdateLock lock =
+        TakeUpdateLock(paths, [&progress] { SetStatus(progress, kWaitingForAnotherUpdate); });
+    // The other updater deletes the download only once its update is complete and the client
+    // started: a second client, or the same update over again, is not what the player asked for.
+    if (lock.waited && GetFileAttributesW(job->archivePath) == INVALID_FILE_ATTRIBUTES &&
+        IsMissing(GetLastError())) {
+        return Finish(std::move(job), progress);
+    }
 
     SetStatus(progress, L"Waiting for client to close...");
     SetProgress(progress, 2);
@@ -243,12 +263,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     LaunchClient(*job);
     Sleep(300);
 
-    job.reset();
-    MarkWorkerEnded(progress);
-    if (progress.window != nullptr) {
-        PostMessageW(progress.window, kCloseRequest, 0, 0);
-    }
-    return 0;
+    return Finish(std::move(job), progress);
 }
 
 DWORD WINAPI WorkerThread(void* job) {

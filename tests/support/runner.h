@@ -52,12 +52,16 @@ inline void Link(const std::wstring& link, const std::wstring& target, bool make
 
 // The id of a client that has exited, whose process the updater can still open: it then waits for
 // nothing. Its handle stays open, so no other process takes the id.
-inline DWORD ExitedClient() {
-    static const UniqueHandle exited =
-        StartProgram(TestProgramPath(L"fake-client.exe"),
-                     L"--until-file \"" + TestProgramPath(L"fake-client.exe") + L"\"");
-    WaitForExitCode(exited, 10000);
-    return GetProcessId(exited.Get());
+inline DWORD ExitedClient(size_t which = 0) {
+    const auto start = [] {
+        UniqueHandle exited =
+            StartProgram(TestProgramPath(L"fake-client.exe"),
+                         L"--until-file \"" + TestProgramPath(L"fake-client.exe") + L"\"");
+        WaitForExitCode(exited, 10000);
+        return exited;
+    };
+    static const UniqueHandle exited[] = {start(), start()};
+    return GetProcessId(exited[which].Get());
 }
 
 // Any window but the progress window that an updater, or a program it starts but the client,
@@ -254,24 +258,31 @@ struct Outcome {
     std::string broken{};                // the promises broken, "number what; " each
 };
 
-// Starts the updater of the scene with its own test variables and these, the launcher's arguments
-// unless given.
-inline DWORD StartUpdater(Scene& scene, std::vector<std::wstring> env,
-                          const std::wstring& arguments = {}) {
+// An updater of the scene with its own test variables and these, its notes at `log`.
+inline UniqueHandle LaunchUpdater(const Scene& scene, std::vector<std::wstring> env,
+                                  const std::wstring& arguments, const std::wstring& log) {
     for (const wchar_t* own :
          {L"", L".held", L".release", L".paused", L".calls", L".lost", L".tool"}) {
-        fs::remove(scene.Log() + own);
+        fs::remove(log + own);
     }
     env.insert(env.end(), scene.env.begin(), scene.env.end());
-    env.insert(env.end(), {L"MOSSHARBOR_TEST_PROGRESS_LOG=" + scene.Log(),
+    env.insert(env.end(), {L"MOSSHARBOR_TEST_PROGRESS_LOG=" + log,
                            L"MOSSHARBOR_TEST_ROAMING_FOLDER=" + scene.roaming,
                            scene.esc ? L"" : L"MOSSHARBOR_TEST_EXIT_ON_FAILURE=1"});
-    scene.updater = StartProgram(scene.exe,
-                                 arguments.empty() ? std::to_wstring(scene.pid) + L" \"" +
-                                                         scene.archive + L"\" \"" + scene.install +
-                                                         L"\" \"" + scene.Client() + L"\""
-                                                   : arguments,
-                                 scene.launcher, Environment(env).c_str());
+    return StartProgram(scene.exe, arguments, scene.launcher, Environment(env).c_str());
+}
+// The launcher's arguments, for the client of that id.
+inline std::wstring Arguments(const Scene& scene, DWORD pid) {
+    return std::to_wstring(pid) + L" \"" + scene.archive + L"\" \"" + scene.install + L"\" \"" +
+           scene.Client() + L"\"";
+}
+
+// Starts the updater of the scene, with the launcher's arguments unless given.
+inline DWORD StartUpdater(Scene& scene, std::vector<std::wstring> env,
+                          const std::wstring& arguments = {}) {
+    scene.updater =
+        LaunchUpdater(scene, std::move(env),
+                      arguments.empty() ? Arguments(scene, scene.pid) : arguments, scene.Log());
     const DWORD error = GetLastError();  // why it did not start, if it did not
     const std::lock_guard lock(Windows().lock);
     Windows().updaters.insert(GetProcessId(scene.updater.Get()));

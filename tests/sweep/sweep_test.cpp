@@ -150,4 +150,61 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
     EXPECT_EQ(table.find("BROKE"), npos) << "each run of a point: the variables above";
 }
 
+// A launcher started twice starts a second updater for the same installation, for the same client
+// or another one. Whatever the first is doing, the second waits for it, then does what is left:
+// nothing, once the first has installed the update.
+TEST(Sweep, ASecondUpdaterAtEveryStatusOfTheFirstKeepsThePromises) {
+    ScratchFolder folder;
+    const Layout layout = SmallUpdate();
+    Plant(folder / L"release\\Norvane 1.2", layout.update);
+    const std::wstring archive = folder / L"update.tar";
+    ASSERT_TRUE(MakeArchive(folder / L"release", archive, L"-c"));
+    const std::wstring statuses[] = {L"Waiting for client to close...",
+                                     L"Extracting update...",
+                                     L"Backing up settings...",
+                                     L"Installing files...",
+                                     L"Restoring settings...",
+                                     L"Cleaning up...",
+                                     L"Launching Norvane..."};
+    const size_t count = std::size(statuses);
+    std::vector<std::string> broken(2 * count);
+    RunSideBySide(broken.size(), [&](size_t i) {
+        Scene scene(layout, archive);
+        const std::wstring log = scene.Log() + L".second";
+        UniqueHandle second;
+        const ::Run run{
+            .hold = statuses[i % count],
+            .atHold =
+                [&](Scene& scene) {
+                    second =
+                        LaunchUpdater(scene, {}, Arguments(scene, ExitedClient(i / count)), log);
+                    return WaitUntil(
+                               [&] {
+                                   return Shown(log).status ==
+                                          L"Waiting for another update to finish...";
+                               },
+                               20000)
+                               ? ""
+                               : "3 the second did not wait, at " + Utf8(Shown(log).status) + "; ";
+                },
+            .after =
+                [&](Scene& scene) {
+                    const std::optional<DWORD> code = WaitForExitCode(second, 60000);
+                    KillProgram(second);
+                    return Behaved(code, 0, Shown(log).failure) +
+                           (code == 0u
+                                ? ""
+                                : "4 the second failed: " + Utf8(Shown(log).failure) + "; ") +
+                           scene.promises.Broken(code == 0u   ? Ended::kSuccess
+                                                 : code == 3u ? Ended::kFailure
+                                                              : Ended::kCut);
+                }};
+        broken[i] = RunUpdater(scene, run).broken;
+    });
+    for (size_t i = 0; i < broken.size(); ++i) {
+        EXPECT_EQ(broken[i], "") << "held at " << Utf8(statuses[i % count])
+                                 << (i < count ? ", the same client" : ", another client");
+    }
+}
+
 }  // namespace
