@@ -256,6 +256,7 @@ struct Outcome {
     Shown shown{};
     std::map<std::string, int> calls{};  // of each wrapped function
     std::string broken{};                // the promises broken, "number what; " each
+    std::string tool{};                  // the end of what the archive tool said
 };
 
 // An updater of the scene with its own test variables and these, its notes at `log`.
@@ -402,10 +403,12 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
         Windows().updaters.erase(pid);
     }
     broken += run.after ? run.after(scene) : "";
-    if (!broken.empty()) {  // the archive tool's last words
-        const std::string tool = ReadTextFile(log + L".tool");
+    const std::string tool = ReadTextFile(log + L".tool");
+    outcome.tool = tool.substr(tool.size() - std::min<size_t>(tool.size(), 300));
+    std::replace(outcome.tool.begin(), outcome.tool.end(), ';', ',');
+    if (!broken.empty()) {
         fprintf(stderr, "%s, the archive tool: %s\n", Utf8(scene.folder.path).c_str(),
-                tool.substr(tool.size() - std::min<size_t>(tool.size(), 300)).c_str());
+                outcome.tool.c_str());
     }
     return outcome;
 }

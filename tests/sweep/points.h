@@ -65,7 +65,8 @@ inline void RunPoint(const Layout& layout, const std::wstring& archive, Point& p
         point.calls = outcome.calls;
         point.broken +=
             outcome.broken + (next && run && outcome.code != 0u
-                                  ? "4 next run failed: " + Utf8(outcome.shown.failure) + "; "
+                                  ? "4 next run failed: " + Utf8(outcome.shown.failure) +
+                                        " (the archive tool: " + outcome.tool + "); "
                                   : "");
         if (run + 1 == point.faults.size() || point.faults.empty()) {
             point.ended = outcome.code == 0u   ? "success"
