@@ -32,7 +32,7 @@ int ExtractArchive(const wchar_t* archivePath, const wchar_t* toolDirectory, int
 // The volume's free space and the archive's size, measured while whatever the tool managed to
 // write still takes its space, and whether the volume can hold the archive's hard links.
 const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar_t* toolDirectory,
-                                         const ArchiveListing& listing) {
+                                         const ArchiveListing& listing, int exitCode) {
     ULARGE_INTEGER freeBytes = {};
     WIN32_FILE_ATTRIBUTE_DATA archive = {};
     const bool sizesKnown = GetDiskFreeSpaceExW(toolDirectory, &freeBytes, nullptr, nullptr) &&
@@ -40,7 +40,8 @@ const wchar_t* DiagnoseExtractionFailure(const wchar_t* archivePath, const wchar
     const ULONGLONG archiveBytes =
         (static_cast<ULONGLONG>(archive.nFileSizeHigh) << 32) | archive.nFileSizeLow;
     const bool linksUnheld = listing.hardLinks > 0 && !VolumeHoldsHardLinks(toolDirectory);
-    return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes, linksUnheld);
+    return ExtractionFailureMessage(sizesKnown, freeBytes.QuadPart, archiveBytes, linksUnheld,
+                                    listing.exitCode == 0 && exitCode > 0);
 }
 
 std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
@@ -73,11 +74,14 @@ const wchar_t* UnwrittenFailureMessage(DWORD error) {
 }
 
 const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
-                                        ULONGLONG archiveBytes, bool linksUnheld) {
+                                        ULONGLONG archiveBytes, bool linksUnheld,
+                                        bool listedCleanly) {
     if (sizesKnown && freeBytes < archiveBytes) {
         return kDiskFullFailure;
     }
-    return linksUnheld ? kLinksUnheldFailure : kExtractionFailure;
+    return linksUnheld     ? kLinksUnheldFailure
+           : listedCleanly ? kToolWritesRefusedFailure
+                           : kExtractionFailure;
 }
 
 std::wstring ChooseExtractionRoot(const std::wstring& extractionDir,
@@ -126,11 +130,12 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
                code != 0) {
         // Started once for the listing, the tool may still be refused the second time, by a
         // scanner that has judged it meanwhile: no archive is at fault then.
-        outcome.failureMessage =
-            code == kArchiveNotOpened ? ArchiveOpenFailureMessage(GetLastError())
-            : code == kChildNotStarted
-                ? kToolFailure
-                : DiagnoseExtractionFailure(archivePath, paths.toolDirectory.c_str(), listing);
+        outcome.failureMessage = code == kArchiveNotOpened
+                                     ? ArchiveOpenFailureMessage(GetLastError())
+                                 : code == kChildNotStarted
+                                     ? kToolFailure
+                                     : DiagnoseExtractionFailure(
+                                           archivePath, paths.toolDirectory.c_str(), listing, code);
     } else if (const DWORD unwritten = FlushTree(paths.extractionDir)) {
         // The tool leaves its files to the cache; renamed into the game and recorded, they would
         // read as zeros after a power cut, with the archive, the one good copy, deleted.

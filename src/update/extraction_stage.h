@@ -20,6 +20,9 @@ inline constexpr wchar_t kBlockedFailure[] =
     L"Security software blocked the update as unsafe. Check its quarantine, then try again.";
 inline constexpr wchar_t kMissingFileFailure[] =
     L"An update file went missing. Security software may have removed it.";
+inline constexpr wchar_t kToolWritesRefusedFailure[] =
+    L"Windows or security software kept tar.exe from unpacking the update. Allow tar.exe, then "
+    L"try again.";
 inline constexpr wchar_t kUnwrittenFailure[] =
     L"The update could not be written to the disk. Nothing was changed.";
 
@@ -51,9 +54,13 @@ const wchar_t* UnwrittenFailureMessage(DWORD error);
 
 // Which message a failed extraction shows. A tool that stops on a full disk, or on hard-linked
 // members that the volume cannot hold (exFAT, FAT32), looks like one that met a damaged archive;
-// sending the player after a new download that fails the same way would not help them.
+// sending the player after a new download that fails the same way would not help them. Nor would
+// it after a listing that read the whole archive cleanly (`listedCleanly`): then a file the tool
+// could not write stopped it, as ransomware protection does to a program it has not been told to
+// trust, judging tar.exe apart from the updater.
 const wchar_t* ExtractionFailureMessage(bool sizesKnown, ULONGLONG freeBytes,
-                                        ULONGLONG archiveBytes, bool linksUnheld);
+                                        ULONGLONG archiveBytes, bool linksUnheld,
+                                        bool listedCleanly);
 
 struct TopLevelEntry {
     std::wstring name;

@@ -235,6 +235,20 @@ const Row kRows[] = {
         "SecuritySoftwareBlocksTheDownload",
         L"Security software blocked the update as unsafe. Check its quarantine, then try again.",
         L"CreateFileW 225 0 update 1.2.tar"),
+    // The archive reads cleanly, but a file of it cannot be written (a second name of a file the
+    // download lacks), as when ransomware protection refuses the tool what it allowed the updater.
+    Failing("SecuritySoftwareKeepsTheToolFromWriting",
+            L"Windows or security software kept tar.exe from unpacking the update. Allow tar.exe, "
+            L"then try again.",
+            L"",
+            [](Scene& scene) {
+                CreateHardLinkW((Release(scene) + L"zz.dat").c_str(),
+                                (Release(scene) + L"game.dat").c_str(), nullptr);
+                MakeArchive(scene.folder / L"release", scene.folder / L"whole.tar", L"-c",
+                            L"\"Norvane 1.2/game.dat\" \"Norvane 1.2/zz.dat\"");
+                MakeArchive(scene.folder / L"release", scene.archive, L"-c --exclude */game.dat",
+                            L"@..\\whole.tar");
+            }),
     Failing("TheDownloadStillBeingWritten", kExtractionFailure, L"",
             [](Scene& scene) {
                 MakeArchive(scene.folder / L"release", scene.archive, L"-c");
