@@ -180,6 +180,11 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
         return Fail(std::move(job), progress, kExtractionFailure);
     }
 
+    if (const wchar_t* refused = ShippedKindsRefused(paths, extraction.extractionRoot)) {
+        DeleteTree(paths.extractionDir);
+        return Fail(std::move(job), progress, refused);
+    }
+
     // The player closed the window while we waited or extracted: nothing has been changed yet,
     // and from here on nothing may be, because the process is about to end.
     if (!TryEnterProtectedPhase(progress)) {

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <set>
 #include <vector>
+
+#include "tools/directory_listing.h"
 
 #include "tools/file_replacement.h"
 #include "tools/held_file_retry.h"
@@ -12,7 +15,9 @@
 
 namespace {
 
-constexpr wchar_t kProbeName[] = L"\\mossharbor-write-check.tmp";
+constexpr wchar_t kProbeStem[] = L"\\mossharbor-write-check";
+// Enough for any game's kinds of file; an update of more is judged by its first ones.
+constexpr size_t kMostExtensions = 16;
 
 // Scanners and indexers open a file the instant it is created; such a hold is waited for, as for
 // any other file, so that only a real refusal fails the check.
@@ -29,11 +34,33 @@ DWORD DeleteProbe(const std::wstring& path) {
     return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
 }
 
+// Each kind of file the update brings, by the extension a shield judges it by, lower-cased.
+void CollectExtensions(const std::wstring& folder, std::set<std::wstring>& extensions) {
+    ForEachEntry(folder, [&](const ListedEntry& entry) {
+        if (entry.kind == EntryKind::kDirectory) {
+            CollectExtensions(folder + L"\\" + entry.name, extensions);
+        } else if (const std::wstring extension = ProbeExtension(entry.name);
+                   !extension.empty() && extensions.size() < kMostExtensions) {
+            extensions.insert(extension);
+        }
+    });
+}
+
 }  // namespace
 
-DWORD TryChangingFolder(const std::wstring& folder) {
-    const std::wstring probe = folder + kProbeName;
-    const std::wstring replacement = probe + L".new";
+std::wstring ProbeExtension(std::wstring_view name) {
+    const size_t dot = name.rfind(L'.');
+    if (dot == name.npos || dot + 1 == name.size()) {
+        return {};
+    }
+    std::wstring extension(name.substr(dot));
+    CharLowerBuffW(extension.data(), static_cast<DWORD>(extension.size()));
+    return extension;
+}
+
+DWORD TryChangingFolder(const std::wstring& folder, const std::wstring& extension) {
+    const std::wstring probe = folder + kProbeStem + extension;
+    const std::wstring replacement = folder + kProbeStem + L"-new" + extension;
     RetryBudget budget;
     DWORD error = CreateProbe(probe);
     error = error ? error : CreateProbe(replacement);
@@ -62,6 +89,18 @@ const wchar_t* WriteCheckFailure(const WorkingPaths& paths) {
         }
         if (error != ERROR_SUCCESS) {
             return kWritesRefusedFailure;
+        }
+    }
+    return nullptr;
+}
+
+const wchar_t* ShippedKindsRefused(const WorkingPaths& paths, const std::wstring& extractionRoot) {
+    std::set<std::wstring> extensions;
+    CollectExtensions(extractionRoot, extensions);
+    for (const std::wstring& extension : extensions) {
+        const DWORD error = TryChangingFolder(paths.installDir, extension);
+        if (error != ERROR_SUCCESS) {
+            return IsDiskFull(error) ? kDiskFullFailure : kWritesRefusedFailure;
         }
     }
     return nullptr;

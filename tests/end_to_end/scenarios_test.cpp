@@ -260,6 +260,10 @@ const Row kRows[] = {
     Failing("WindowsRefusesChangesInAKeptFolder",
             L"Windows refused access to the game folder. Nothing was changed.",
             L"MoveFileExW 5 0 data\\audio"),
+    // A shield guarding kinds of file, not folders, refuses every change to a .png.
+    Failing("AShieldGuardingKindsOfFile",
+            L"Windows refused access to the game folder. Nothing was changed.",
+            L"MoveFileExW 5 0 .png"),
     Failing("ADiskTooFullForAnEmptyFile", kDiskFull, L"CreateFileW 112 0 Norvane\\"),
     Failing("AnEarlierExtractionHeld",
             L"A file of an earlier update is in use. Restart and try again.", L"",

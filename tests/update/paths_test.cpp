@@ -12,6 +12,7 @@
 #include "update/install_progress.h"
 #include "update/settings.h"
 #include "update/working_paths.h"
+#include "update/write_check.h"
 
 namespace {
 
@@ -50,7 +51,8 @@ TEST(Values, PathsBandsBudgetsSizesAndMessagesAtTheirEdges) {
         ExtractionFailureMessage(true, 100, 100, false, false) == kExtractionFailure,
         ExtractionFailureMessage(true, 100, 100, true, true) == kLinksUnheldFailure,
         ExtractionFailureMessage(false, 0, 100, false, false) == kExtractionFailure,
-        ExtractionFailureMessage(false, 0, 100, false, true) == kToolWritesRefusedFailure, IsListedFile(L"-rw-r--r--"),
+        ExtractionFailureMessage(false, 0, 100, false, true) == kToolWritesRefusedFailure, IsListedFile(L"-rw-r--r--"), ProbeExtension(L"Skin.PNG") == L".png",
+        ProbeExtension(L"readme").empty(), ProbeExtension(L"a.").empty(),
         !IsListedFile(L"-rw-r--r-"), IsListedFile(L"hrwxr-xr-x b link"),
         !IsListedFile(L"drwxr-xr-x c/"), !IsListedFile(L"lrwxrwxrwx d"),
         !IsListedFile(L"-- warning")};
