@@ -20,13 +20,25 @@ constexpr DWORD kVirusInfected = 225;
 constexpr DWORD kVirusDeleted = 226;
 
 int ExtractArchive(const wchar_t* archivePath, const wchar_t* toolDirectory, int total,
-                   ProgressState& progress) {
+                   ProgressState& progress, std::vector<std::wstring>& names) {
     int extracted = 0;
     return RunArchiveTool(L"-xvf -", archivePath, toolDirectory,
-                          [&extracted, total, &progress](const wchar_t*) {
+                          [&extracted, total, &progress, &names](const wchar_t* line) {
                               ++extracted;
                               SetProgress(progress, ExtractionPercent(extracted, total));
+                              if (std::wstring name = ExtractedName(line); !name.empty()) {
+                                  names.push_back(std::move(name));
+                              }
                           });
+}
+
+// Whether every file the tool named is still below the extraction folder by that name: a scanner
+// may rename a fresh file in place (Avira's suffix), which keeps the count of files.
+bool EveryNamedFileThere(const std::wstring& extractionDir,
+                         const std::vector<std::wstring>& names) {
+    return std::all_of(names.begin(), names.end(), [&](const std::wstring& name) {
+        return GetFileAttributesW((extractionDir + name).c_str()) != INVALID_FILE_ATTRIBUTES;
+    });
 }
 
 // The volume's free space and the archive's size, measured while whatever the tool managed to
@@ -54,6 +66,24 @@ std::wstring FindExtractionRoot(const std::wstring& extractionDir) {
 }
 
 }  // namespace
+
+std::wstring ExtractedName(std::wstring_view line) {
+    constexpr std::wstring_view kPrefix = L"x ";
+    if (!line.starts_with(kPrefix) || line.size() == kPrefix.size() || line.ends_with(L'/')) {
+        return {};
+    }
+    std::wstring name;
+    for (const wchar_t c : line.substr(kPrefix.size())) {
+        // Beyond plain ASCII the tool writes in a code page, or escapes; a colon starts its error.
+        if (c < L' ' || c > L'~' || c == L'\\' || c == L':') {
+            return {};
+        }
+        name.push_back(c == L'/' ? L'\\' : c);
+    }
+    const std::wstring_view relative =
+        std::wstring_view(name).substr(name.starts_with(L".\\") ? 2 : 0);
+    return L"\\" + std::wstring(relative);
+}
 
 int ExtractionPercent(int extracted, int total) {
     return std::min(extracted * kBandWidth / std::max(total, 1) + kBandStart, kBandEnd);
@@ -117,6 +147,7 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
     }
     SetStatus(progress, L"Extracting update...");
     const ArchiveListing listing = ListArchive(archivePath);
+    std::vector<std::wstring> names;
     outcome.listedFiles = listing.files;
     if (listing.exitCode == kChildNotStarted) {
         // Missing, or refused by a policy or a scanner: no download will ever unpack.
@@ -126,7 +157,7 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
         // and calling it done would leave the old version with the launcher offering it again.
         outcome.failureMessage = ArchiveOpenFailureMessage(listing.openError);
     } else if (const int code = ExtractArchive(archivePath, paths.toolDirectory.c_str(),
-                                               listing.entries, progress);
+                                               listing.entries, progress, names);
                code != 0) {
         // Started once for the listing, the tool may still be refused the second time, by a
         // scanner that has judged it meanwhile: no archive is at fault then.
@@ -140,8 +171,9 @@ ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPa
         // The tool leaves its files to the cache; renamed into the game and recorded, they would
         // read as zeros after a power cut, with the archive, the one good copy, deleted.
         outcome.failureMessage = UnwrittenFailureMessage(unwritten);
+    } else if (SetProgress(progress, kBandEnd); !EveryNamedFileThere(paths.extractionDir, names)) {
+        outcome.failureMessage = kMissingFileFailure;
     } else {
-        SetProgress(progress, kBandEnd);
         outcome.extractionRoot = FindExtractionRoot(paths.extractionDir);
     }
     // A partial extraction only takes space, on a disk that may be full.

@@ -42,6 +42,12 @@ struct ExtractionOutcome {
 ExtractionOutcome RunExtractionStage(const wchar_t* archivePath, const WorkingPaths& paths,
                                      ProgressState& progress);
 
+// A line of the tool's verbose extraction ("x ./Norvane 1.2/game.dat") that names a file, as its
+// path below the extraction folder ("\\Norvane 1.2\\game.dat"). Empty for a folder, for the tool's
+// own words, and for a name beyond plain ASCII, which the tool writes in the system's code page or
+// escaped: such a file is counted, not named.
+std::wstring ExtractedName(std::wstring_view line);
+
 // The bar after `extracted` of `total` lines of the extraction: 10 to 50, never past 50.
 int ExtractionPercent(int extracted, int total);
 

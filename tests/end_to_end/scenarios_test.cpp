@@ -260,6 +260,18 @@ const Row kRows[] = {
     Failing("WindowsRefusesChangesInAKeptFolder",
             L"Windows refused access to the game folder. Nothing was changed.",
             L"MoveFileExW 5 0 data\\audio"),
+    // A scanner renames a fresh file of the update in place, which keeps the count of files.
+    {"AScannerRenamesAFreshFile",
+     [](Scene&) {},
+     {{.shows = L"An update file went missing. Security software may have removed it.",
+       .hold = L"Extracting update...",
+       .percent = 50,
+       .atHold =
+           [](Scene& scene) {
+               const std::wstring fresh = scene.In(L"update\\extract\\Norvane 1.2\\game.dat");
+               WaitUntil([&] { return bool(HoldFileOpen(fresh)); }, 10000);  // the tool let go
+               return Expect(MoveFileW(fresh.c_str(), (fresh + L".XXX").c_str()), "not renamed");
+           }}}},
     // A shield guarding kinds of file, not folders, refuses every change to a .png.
     Failing("AShieldGuardingKindsOfFile",
             L"Windows refused access to the game folder. Nothing was changed.",
