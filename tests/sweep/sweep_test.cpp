@@ -60,12 +60,23 @@ std::wstring Wide(const std::string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
+// The small update's download, packed by the system's tool.
+struct Download {
+    Download() {
+        Plant(folder / L"release\\Norvane 1.2", layout.update);
+        made = MakeArchive(folder / L"release", archive, L"-c");
+    }
     ScratchFolder folder;
-    const Layout layout = SmallUpdate();
-    Plant(folder / L"release\\Norvane 1.2", layout.update);
-    const std::wstring archive = folder / L"update.tar";
-    ASSERT_TRUE(MakeArchive(folder / L"release", archive, L"-c"));
+    Layout layout = SmallUpdate();
+    std::wstring archive = folder / L"update.tar";
+    bool made = false;
+};
+
+TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
+    const Download download;
+    const Layout& layout = download.layout;
+    const std::wstring& archive = download.archive;
+    ASSERT_TRUE(download.made);
     // A next run from what another point left is not run again.
     NextRuns nextRuns;
     const auto run = [&](std::vector<Point>& points) {
@@ -154,11 +165,10 @@ TEST(Sweep, EveryFailingCallEveryKillAndEveryPowerCutKeepsThePromises) {
 // or another one. Whatever the first is doing, the second waits for it, then does what is left:
 // nothing, once the first has installed the update.
 TEST(Sweep, ASecondUpdaterAtEveryStatusOfTheFirstKeepsThePromises) {
-    ScratchFolder folder;
-    const Layout layout = SmallUpdate();
-    Plant(folder / L"release\\Norvane 1.2", layout.update);
-    const std::wstring archive = folder / L"update.tar";
-    ASSERT_TRUE(MakeArchive(folder / L"release", archive, L"-c"));
+    const Download download;
+    const Layout& layout = download.layout;
+    const std::wstring& archive = download.archive;
+    ASSERT_TRUE(download.made);
     const std::wstring statuses[] = {L"Waiting for client to close...",
                                      L"Extracting update...",
                                      L"Backing up settings...",
