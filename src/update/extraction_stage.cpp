@@ -74,8 +74,9 @@ std::wstring ExtractedName(std::wstring_view line) {
     }
     std::wstring name;
     for (const wchar_t c : line.substr(kPrefix.size())) {
-        // Beyond plain ASCII the tool writes in a code page, or escapes; a colon starts its error.
-        if (c < L' ' || c > L'~' || c == L'\\' || c == L':') {
+        // Beyond plain ASCII the tool writes in a code page, with '?' for what it lacks, or
+        // escapes; a colon starts its error. None of those is ever in a file's name.
+        if (c < L' ' || c > L'~' || c == L'\\' || c == L':' || c == L'?') {
             return {};
         }
         name.push_back(c == L'/' ? L'\\' : c);

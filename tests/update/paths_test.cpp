@@ -54,6 +54,7 @@ TEST(Values, PathsBandsBudgetsSizesAndMessagesAtTheirEdges) {
         ExtractionFailureMessage(false, 0, 100, false, true) == kToolWritesRefusedFailure, IsListedFile(L"-rw-r--r--"), ProbeExtension(L"Skin.PNG") == L".png",
         ExtractedName(L"x ./Norvane 1.2/game.dat") == L"\\Norvane 1.2\\game.dat",
         ExtractedName(L"x Norvane 1.2/").empty(), ExtractedName(L"x ./cl\u00efent.dll").empty(),
+        ExtractedName(L"x ./???.pak").empty(),
         ExtractedName(L"x ./b.dll: Hard-link target './a.dll' does not exist.").empty(),
         ExtractedName(L"tar.exe: Error exit delayed from previous errors.").empty(),
         ProbeExtension(L"readme").empty(), ProbeExtension(L"a.").empty(),
