@@ -113,16 +113,21 @@ void CreateIntermediateDirectories(const std::wstring& root, const std::wstring&
 }
 
 // Moves the preserved directories found below `from` over `to`, and the configuration too when
-// asked; returns the number of files that could not be moved.
-int MoveSettings(const std::wstring& from, const std::wstring& to, bool withConfig,
-                 const std::wstring& asideFolder) {
-    int failures = 0;
+// asked; how many files could not be moved, and why the first could not.
+TreeMove MoveSettings(const std::wstring& from, const std::wstring& to, bool withConfig,
+                      const std::wstring& asideFolder) {
+    TreeMove moved;
+    const auto note = [&moved](DWORD error, int failed = 1) {
+        if (error != ERROR_SUCCESS && failed > 0) {
+            moved.firstError = moved.failed == 0 ? error : moved.firstError;
+            moved.failed += failed;
+        }
+    };
     const std::wstring config = Join(from, kLauncherConfigFileName);
     RetryBudget budget;
-    if (withConfig && Exists(config) &&
-        ReplaceByMove(config, Join(to, kLauncherConfigFileName), kDurableMove, asideFolder,
-                      budget) != ERROR_SUCCESS) {
-        ++failures;
+    if (withConfig && Exists(config)) {
+        note(ReplaceByMove(config, Join(to, kLauncherConfigFileName), kDurableMove, asideFolder,
+                           budget));
     }
     for (const wchar_t* relative : kPreservedDirectories) {
         const std::wstring source = Join(from, relative);
@@ -130,14 +135,16 @@ int MoveSettings(const std::wstring& from, const std::wstring& to, bool withConf
         // stays, and nothing made in its place, where the player may have had no such folder.
         const DWORD attributes = GetFileAttributesW(source.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
-            failures += IsMissing(GetLastError()) ? 0 : 1;
+            const DWORD error = GetLastError();
+            note(IsMissing(error) ? static_cast<DWORD>(ERROR_SUCCESS) : error);
         } else {
             CreateIntermediateDirectories(to, relative);
-            failures +=
-                MoveTree(source, Join(to, relative), nullptr, asideFolder, kDurableMove).failed;
+            const TreeMove tree =
+                MoveTree(source, Join(to, relative), nullptr, asideFolder, kDurableMove);
+            note(tree.firstError, tree.failed);
         }
     }
-    return failures;
+    return moved;
 }
 
 struct LeftoverBackup {
@@ -180,7 +187,7 @@ int MergeInterruptedBackups(const WorkingPaths& paths) {
     int failures = 0;
     for (const LeftoverBackup& leftover : leftovers) {
         if (!leftover.restored) {
-            failures += MoveSettings(leftover.path, paths.backupDir, true, {});
+            failures += MoveSettings(leftover.path, paths.backupDir, true, {}).failed;
         }
     }
     return failures;
@@ -218,7 +225,7 @@ DWORD BackupSettings(const WorkingPaths& paths, const std::wstring& extractionRo
     // Nothing of the update is installed yet, so what was set aside simply goes back; what cannot
     // stays in a backup that the next run merges.
     if (error != ERROR_SUCCESS &&
-        MoveSettings(backupDir, paths.installDir, true, paths.replacedDir) == 0) {
+        MoveSettings(backupDir, paths.installDir, true, paths.replacedDir).failed == 0) {
         DeleteRestoredBackup(backupDir);
     }
     return error;
@@ -229,7 +236,9 @@ RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& ro
     RestoreOutcome outcome;
     // Moved, not copied: what stays behind is exactly what could not be put back, so a backup
     // kept for it never brings an older copy of anything else over the player's later changes.
-    outcome.filesLeft = MoveSettings(backupDir, paths.installDir, false, paths.replacedDir);
+    const TreeMove restored = MoveSettings(backupDir, paths.installDir, false, paths.replacedDir);
+    outcome.filesLeft = restored.failed;
+    outcome.firstError = restored.firstError;
 
     // The player's configuration, always set aside: a migration that was due but failed keeps it
     // in the backup, and so does one that could not run for want of a per-user folder (a profile

@@ -47,6 +47,7 @@ std::wstring BackupSpaceFailure(ULONGLONG neededBytes, ULONGLONG freeBytes);
 struct RestoreOutcome {
     int filesLeft = 0;        // of the preserved directories: the update is not complete without
     bool configLeft = false;  // the configuration, migrated later
+    DWORD firstError = ERROR_SUCCESS;  // why the first of the files left could not be put back
     bool Complete() const { return filesLeft == 0 && !configLeft; }
 };
 RestoreOutcome RestoreSettings(const WorkingPaths& paths, const std::wstring& roamingFolder);

@@ -23,6 +23,8 @@ constexpr wchar_t kBackupFailure[] = L"Failed to back up settings.";
 constexpr wchar_t kBackupDiskFull[] = L"Not enough disk space to back up settings.";
 constexpr wchar_t kIncompleteInstall[] =
     L"Some files could not be installed. Close the game and try again.";
+constexpr wchar_t kRefusedFailure[] =
+    L"Windows refused access to the game folder. Check your security software, then try again.";
 
 // Whether a process of that id runs the program `exeName` names, told by the list of processes,
 // which needs no handle to it.
@@ -52,6 +54,14 @@ void WaitForClient(const UpdateJob& job) {
     while (ClientListed(pid, job.exeName)) {
         Sleep(500);
     }
+}
+
+// Closing the game frees no disk space, nor makes Windows or a shield allow a change it refuses
+// once the file's own protection is cleared.
+const wchar_t* InstallFailureMessage(DWORD error) {
+    return IsDiskFull(error)              ? kDiskFullFailure
+           : error == ERROR_ACCESS_DENIED ? kRefusedFailure
+                                          : kIncompleteInstall;
 }
 
 struct InstallCount {
@@ -89,8 +99,8 @@ const wchar_t* IncompleteInstallMessage(const InstallCount& count, int listedFil
     if (count.moved.failed == 0 && restore.filesLeft == 0) {
         return nullptr;
     }
-    // Closing the game frees no disk space.
-    return IsDiskFull(count.moved.firstError) ? kDiskFullFailure : kIncompleteInstall;
+    return InstallFailureMessage(count.moved.failed > 0 ? count.moved.firstError
+                                                        : restore.firstError);
 }
 
 // The free space where the backup goes, against what it will take; empty when it fits or cannot
@@ -216,7 +226,10 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
     if (const DWORD error = BackupSettings(paths, extraction.extractionRoot)) {
         DeleteTree(paths.extractionDir);  // the next attempt unpacks anew: only space is kept
-        return Fail(std::move(job), progress, IsDiskFull(error) ? kBackupDiskFull : kBackupFailure);
+        return Fail(std::move(job), progress,
+                    IsDiskFull(error)              ? kBackupDiskFull
+                    : error == ERROR_ACCESS_DENIED ? kRefusedFailure
+                                                   : kBackupFailure);
     }
     SetProgress(progress, 55);
 
@@ -255,9 +268,7 @@ DWORD RunUpdate(std::unique_ptr<UpdateJob> job, ProgressState& progress,
     }
     if (promotion != ERROR_SUCCESS) {
         return Fail(std::move(job), progress,
-                    IsDiskFull(promotion)  ? kDiskFullFailure
-                    : IsMissing(promotion) ? kMissingFileFailure
-                                           : kIncompleteInstall);
+                    IsMissing(promotion) ? kMissingFileFailure : InstallFailureMessage(promotion));
     }
     DeleteFileW(job->archivePath);
     DeleteTree(paths.extractionDir);

@@ -9,6 +9,9 @@
 
 namespace {
 
+// A refusal that stays once a file's own protection is cleared: no use closing the game.
+constexpr wchar_t kRefused[] =
+    L"Windows refused access to the game folder. Check your security software, then try again.";
 constexpr wchar_t kHelper[] = L"bin\\crash_reporter.exe";  // a program the game left running
 
 // Version 1.1 installed with the player's data and a client, version 1.2 downloaded.
@@ -225,12 +228,12 @@ const Row kRows[] = {
     Failing("HardLinksOnADriveThatCannotBeAsked", kExtractionFailure, L"GetVolumeInformationW 5 0",
             ShipHardLinksCutShort),
     Failing("APlayersFileHeld", kBackupFailure, L"MoveFileExW 32 0 music.ogg"),
-    Failing(
-        "AnInterruptedSameIdBackupThatCannotBeMovedAside", kBackupFailure, L"MoveFileW 5 0 backup_",
-        [](Scene& scene) {
-            WriteTextFile(
-                scene.In(L"update\\backup_" + std::to_wstring(scene.pid) + L"\\data\\x.ogg"), "");
-        }),
+    Failing("AnInterruptedSameIdBackupThatCannotBeMovedAside", kRefused, L"MoveFileW 5 0 backup_",
+            [](Scene& scene) {
+                WriteTextFile(
+                    scene.In(L"update\\backup_" + std::to_wstring(scene.pid) + L"\\data\\x.ogg"),
+                    "");
+            }),
     Failing(
         "SecuritySoftwareBlocksTheDownload",
         L"Security software blocked the update as unsafe. Check its quarantine, then try again.",
@@ -287,8 +290,8 @@ const Row kRows[] = {
     Failing("TheToolsExitCodeUnknown", kExtractionFailure, L"GetExitCodeProcess 6 0"),
     Failing("NoThreadForTheUpdate", L"The update could not be started. Nothing was changed.",
             L"CreateThread 8 0"),
-    Failing("NotPutAside", kIncompleteInstall, L"MoveFileExW 5 0 crash_reporter"),
-    Failing("OldOnePutBack", kIncompleteInstall, L"MoveFileExW 5 5 crash_reporter"),
+    Failing("NotPutAside", kRefused, L"MoveFileExW 5 0 crash_reporter"),
+    Failing("OldOnePutBack", kRefused, L"MoveFileExW 5 5 crash_reporter"),
     Failing("AFileOfTheUpdateGone",
             L"An update file went missing. Security software may have removed it.",
             L"FindFirstFileW 2 #2+ bin\\tools"),
@@ -296,7 +299,7 @@ const Row kRows[] = {
     // still does not move; the next attempt completes.
     {"AFolderOfTheGameInTheWay",
      [](Scene& scene) { WriteTextFile(scene.In(L"bin\\.version\\old.txt"), "old"); },
-     {{.env = {L"MOSSHARBOR_TEST_FAIL=MoveFileExW 5 5 bin\\.version"}, .shows = kIncompleteInstall},
+     {{.env = {L"MOSSHARBOR_TEST_FAIL=MoveFileExW 5 5 bin\\.version"}, .shows = kRefused},
       {.shows = L""}}},
     Failing("APlayersFileInTheWay",
             L"The update does not fit this installation: data\\audio\\music.ogg is in its way.",
@@ -397,7 +400,7 @@ const Row kRows[] = {
          scene.exe = scene.In(L"mossharbor-updater.exe");
      },
      {{.env = {L"MOSSHARBOR_TEST_FAIL=MoveFileExW 5 12 desktop.ini"},
-       .shows = kIncompleteInstall,
+       .shows = kRefused,
        .after =
            [](Scene& scene) {
                scene.exe = scene.folder / L"Updater Средство\\mossharbor-updater-under-test.exe";

@@ -294,9 +294,10 @@ struct Promises {
 
 // Invariants 3, 5 and 6 of one run that made a call fail with `error`: it ended in time as it
 // may, a full disk or a refusal is told as what it is, and a hold of a moment is waited for.
-// `toolRefused`: the error was the archive tool's start.
+// `toolRefused`: the error was the archive tool's start; `lasting`: it lasted, so a refusal
+// stayed after the file's own protection was cleared.
 inline std::string Behaved(std::optional<DWORD> code, DWORD error, const std::wstring& failure,
-                           bool toolRefused = false) {
+                           bool toolRefused = false, bool lasting = false) {
     const bool disk = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
     if (!code || (*code != 0 && *code != 3 && *code != 9 && *code != 10)) {
         return "3 exit " + (code ? std::to_string(*code) : "none") + "; ";
@@ -307,6 +308,10 @@ inline std::string Behaved(std::optional<DWORD> code, DWORD error, const std::ws
             : (error == ERROR_ACCESS_DENIED && failure.starts_with(L"Not enough disk space")) ||
                   (toolRefused && *code == 3 && !failure.starts_with(L"Windows could not start"))) {
         return "5 told as " + Utf8(failure) + "; ";
+    }
+    if (lasting && error == ERROR_ACCESS_DENIED && *code == 3 &&
+        !failure.starts_with(L"Windows refused")) {
+        return "3 a refusal told as " + Utf8(failure) + "; ";
     }
     const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
     return held && *code == 3 ? "6 failed: " + Utf8(failure) + "; " : "";

@@ -380,10 +380,13 @@ inline Outcome RunUpdater(Scene& scene, const Run& run, DWORD error = 0, bool le
                                              : Ended::kCut;
     const bool beforeInstall = std::find(std::begin(kBeforeInstall), std::end(kBeforeInstall),
                                          outcome.shown.stage) != std::end(kBeforeInstall);
-    broken += Behaved(outcome.code, error, outcome.shown.failure,
-                      std::any_of(run.env.begin(), run.env.end(), [](const std::wstring& fault) {
-                          return fault.starts_with(L"MOSSHARBOR_TEST_FAIL=CreateProcessW ");
-                      }));
+    broken +=
+        Behaved(outcome.code, error, outcome.shown.failure,
+                std::any_of(run.env.begin(), run.env.end(),
+                            [](const std::wstring& fault) {
+                                return fault.starts_with(L"MOSSHARBOR_TEST_FAIL=CreateProcessW ");
+                            }),
+                lasting);
     broken += run.shows && *run.shows != outcome.shown.failure
                   ? "3 shown: " + Utf8(outcome.shown.failure) + "; "
                   : "";
