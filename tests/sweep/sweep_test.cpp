@@ -208,7 +208,8 @@ TEST(Sweep, ASecondUpdaterAtEveryStatusOfTheFirstKeepsThePromises) {
                            scene.promises.Broken(code == 0u   ? Ended::kSuccess
                                                  : code == 3u ? Ended::kFailure
                                                               : Ended::kCut);
-                }};
+                },
+            .leftovers = true};  // the second, still running, holds the lock once the first ends
         broken[i] = RunUpdater(scene, run).broken;
     });
     for (size_t i = 0; i < broken.size(); ++i) {
