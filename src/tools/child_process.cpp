@@ -69,14 +69,14 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
     const UniqueHandle job = CreateKillOnCloseJob();
 
     // A scanner looking at the program as it starts holds its file for a moment.
-    const bool created = RetryFileWhileHeld([&] {
-                             // CreateProcessW may write into the command line it is given.
-                             std::wstring writableCommandLine = launch.commandLine;
-                             return Outcome(CreateProcessW(
-                                 launch.programPath, writableCommandLine.data(), nullptr, nullptr,
-                                 redirect ? TRUE : FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
-                                 nullptr, launch.workingDirectory, &startup, &started));
-                         }) == ERROR_SUCCESS;
+    const bool created =
+        RetryFileWhileHeld([&] {
+            // CreateProcessW may write into the command line it is given.
+            std::wstring writableCommandLine = launch.commandLine;
+            return Outcome(CreateProcessW(launch.programPath, writableCommandLine.data(), nullptr,
+                                          nullptr, redirect ? TRUE : FALSE, CREATE_NO_WINDOW,
+                                          nullptr, launch.workingDirectory, &startup, &started));
+        }) == ERROR_SUCCESS;
     // From here only the child holds a write end, so reading ends when the child lets go.
     writeEnd.Reset();
     if (!created) {
@@ -84,15 +84,12 @@ int RunProcess(const ChildLaunch& launch, LineCallback onLine) {
     }
     UniqueHandle process(started.hProcess);
     UniqueHandle thread(started.hThread);
-    // Held before its first instruction, so nothing it starts escapes the job. Windows 7 refuses
-    // a second job to a process already in one (a launcher's): the child then runs untied, which
-    // is how it always ran there.
+    // Tied at once: the tool starts no program of its own that could escape the job first, and
+    // a child started suspended would stay so for ever if this process ended before resuming it.
+    // Windows 7 refuses a second job to a process already in one (a launcher's): the child then
+    // runs untied, which is how it always ran there.
     if (job) {
         AssignProcessToJobObject(job.Get(), process.Get());
-    }
-    if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
-        TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);  // else it waits for ever
-        return kChildNotStarted;
     }
 
     if (capture) {

@@ -24,7 +24,7 @@ std::wstring Variable(const wchar_t* name) {
     return std::wstring(value, length < MAX_PATH ? length : 0);
 }
 
-constexpr size_t kWrapped = 27;
+constexpr size_t kWrapped = 26;
 void* originals[kWrapped];
 std::wstring names[kWrapped];
 // The calls this process made, of each wrapped function. Once the worker runs it makes them all,
@@ -419,8 +419,7 @@ bool InstallHooks() {
         RULED(FindNextFileW, 18), WRAPPED(SleepEx, &ShortenedPause),
         RULED(FlushFileBuffers, 20), RULED(GetVolumeInformationW, 21),
         RULED(GetDiskFreeSpaceW, 22), RULED(OpenProcess, 23),
-        WRAPPED(ReadFile, &ReadToolOutput), RULED(AssignProcessToJobObject, 25),
-        RULED(ResumeThread, 26)};
+        WRAPPED(ReadFile, &ReadToolOutput), RULED(AssignProcessToJobObject, 25)};
     // clang-format on
     // On Windows the system keeps the file rules itself.
     strict = GetProcAddress(GetModuleHandleW(L"ntdll"), "wine_get_version") != nullptr;

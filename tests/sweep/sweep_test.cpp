@@ -48,7 +48,6 @@ const std::pair<std::string, std::vector<DWORD>> kErrors[] = {
     {"CreatePipe", {8}},
     {"CreateProcessW", {2, 5}},
     {"AssignProcessToJobObject", {5}},
-    {"ResumeThread", {5}},
     {"GetExitCodeProcess", {5}},
     {"CreateThread", {8}},
     {"FlushFileBuffers", {5, 112}},
