@@ -13,6 +13,8 @@
 #                    (default build/bench/work; a tmpfs folder takes the disk out of the numbers)
 #   BENCH_APPEND=1   add the rounds to the earlier runs' raw results and report on all of them,
 #                    so that rounds of two checkouts can take turns as the machine's load drifts
+#   BENCH_EARLIER_UPDATER   an updater exe of another checkout (a Linux path), run in every round
+#                    beside this one on the same data, e.g. to weigh a change that costs time
 set -eu
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -101,6 +103,14 @@ run_floor() {
     echo "round=$1 program=$2 $line" >>"$results"
 }
 
+run_earlier() {
+    reset_state
+    line=$(measure "$(windows_path "$BENCH_EARLIER_UPDATER")" '{pid}' "$archive" "$install" \
+        Norvane.exe)
+    check_applied "earlier updater"
+    echo "round=$1 program=earlier $line" >>"$results"
+}
+
 run_counting() {
     reset_state
     line=$(MOSSHARBOR_BENCH_COUNTS=$(windows_path "$counts") measure \
@@ -131,21 +141,20 @@ last_round=$((first_round + rounds - 1))
 run_program() {
     case $2 in
         updater) run_updater "$1" ;;
+        earlier) run_earlier "$1" ;;
         copy | move | lean) run_floor "$1" "$2" ;;
     esac
 }
 
-# Alternating, each program taking each place in turn, so a drift in the machine's load or
-# caches falls on all four alike.
+# Rotating, each program taking each place in turn, so a drift in the machine's load or caches
+# falls on all of them alike.
+programs="updater copy move lean${BENCH_EARLIER_UPDATER:+ earlier}"
+count=$(echo $programs | wc -w)
 round=$first_round
 while [ "$round" -le "$last_round" ]; do
     echo "Round $round of $last_round"
-    case $((round % 4)) in
-        1) order="updater copy move lean" ;;
-        2) order="copy move lean updater" ;;
-        3) order="move lean updater copy" ;;
-        0) order="lean updater copy move" ;;
-    esac
+    shift_by=$(((round - 1) % count))
+    order=$(echo $programs $programs | cut -d' ' -f$((shift_by + 1))-$((shift_by + count)))
     for program in $order; do
         run_program "$round" "$program"
     done
