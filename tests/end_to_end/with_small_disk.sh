@@ -9,7 +9,9 @@
 # Usage: with_small_disk.sh DIR COMMAND...
 dir=$1 mountpoint=$1/install/update
 shift
-umount "$mountpoint" "$dir/whole" 2>/dev/null
+# A run ended at its timeout left its disks mounted, maybe one over another.
+while umount "$mountpoint" 2>/dev/null; do :; done
+while umount "$dir/whole" 2>/dev/null; do :; done
 rm -rf "$dir" && mkdir -p "$mountpoint" "$dir/library" "$dir/whole"
 mount -t tmpfs -o size=2m mossharbor-small-disk "$mountpoint" 2>/dev/null || exec "$@"
 mount -t tmpfs -o size=3m mossharbor-small-disk "$dir/whole"
