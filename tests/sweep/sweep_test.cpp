@@ -9,12 +9,13 @@
 
 namespace {
 
-// In a folder whose name holds a space: a read-only game file, the player's files in a kept
-// folder, one the update ships too and one read-only that it does not, and launcher settings to
-// migrate that the update ships its own of.
+// In a folder whose name holds a space: a read-only game file and a hidden, system one, the
+// player's files in a kept folder, one the update ships too and one read-only that it does not,
+// and launcher settings to migrate that the update ships its own of.
 Layout SmallUpdate() {
     Layout layout;
     layout.install = {{L"game.dat", {"old game", FILE_ATTRIBUTE_READONLY}},
+                      {L"client.dll", {"old dll", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM}},
                       {L"norvane_version.txt", {"1.1"}},
                       {L"norvane_launcher.cfg", {"player config"}},
                       {L"data\\audio\\music.ogg", {"player music"}},
