@@ -53,8 +53,7 @@ std::string EndClient(Scene& scene) {
     return Expect(WaitForExitCode(scene.client, 10000) == 0u, "client still running");
 }
 // While the game still runs nothing may be touched yet; then it ends. A client that ended by
-// itself, as Wine's programs now and then do under load, lets the updater go on rightly: the
-// message tells it apart from an updater that did not wait.
+// itself lets the updater go on rightly: the message tells it apart from one that did not wait.
 std::string WaitedForTheClient(Scene& scene) {
     Sleep(1500);
     const std::optional<DWORD> client = WaitForExitCode(scene.client, 0);
