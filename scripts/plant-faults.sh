@@ -48,10 +48,9 @@ for patch in "$@"; do
     fi
     git checkout -- $planted
     # An entry ended at its timeout leaves its updaters running, built with this fault: the next
-    # fault's run would meet them, acting on its folders through a leftover link of the small disk.
+    # fault's run would meet them, acting on its folders through a leftover link of the small disk
+    # (whose mounts the next small-disk run clears itself).
     WINEPREFIX="$(pwd)/build/mingw/wineprefix" wineserver -k 2>/dev/null
-    while umount build/mingw/small-disk/install/update 2>/dev/null; do :; done
-    while umount build/mingw/small-disk/whole 2>/dev/null; do :; done
     row=$(printf '%-42s %s  [%ss]' "$name" "$result" $(($(date +%s) - start)))
     echo "$row" >>"$table"
     echo "$row"
