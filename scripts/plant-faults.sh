@@ -4,7 +4,8 @@
 # scripts/release.sh, rebuilds, runs the whole suite, notes which ctest entries failed, and reverts
 # the source. CTEST_FILTER, if set, is added to ctest's arguments, e.g. CTEST_FILTER='-R pack'.
 # Prints one row per fault: its name and the entries that caught it, or MISSED, and writes it into
-# the committed catch table scripts/faults/caught.txt (a fault run again replaces its row), which
+# the committed catch table scripts/faults/caught.txt (a fault run again replaces its row; a run
+# limited by CTEST_FILTER or MOSSHARBOR_TEST_SWEEP_ROWS says so in it), which
 # says what each check alone catches before any of them is cut.
 # Run from the repository root with a configured build/mingw and a clean src/, pack/ and release.sh.
 set -u
@@ -15,6 +16,8 @@ if ! git diff --quiet -- $planted; then
     exit 1
 fi
 log=build/mingw/plant-faults
+# What a row of the table ran, when less than everything: the ctest entries, the sweep's rows.
+scope=${CTEST_FILTER:-}${MOSSHARBOR_TEST_SWEEP_ROWS:+${CTEST_FILTER:+, }rows $MOSSHARBOR_TEST_SWEEP_ROWS}
 mkdir -p "$log"
 table=$log/table.txt
 : >"$table"
@@ -56,7 +59,7 @@ for patch in "$@"; do
     echo "$row"
     caught=scripts/faults/caught.txt
     { grep -v "^$name " "$caught" 2>/dev/null
-      printf '%s %s\n' "$name" "$result${CTEST_FILTER:+ [of: $CTEST_FILTER]}"; } | sort -V >"$caught.new"
+      printf '%s %s\n' "$name" "$result${scope:+ [of: $scope]}"; } | sort -V >"$caught.new"
     mv "$caught.new" "$caught"
 done
 # Leaves the build matching the clean source again.
